@@ -1,0 +1,48 @@
+// The process-wide driver state and the card hand-over to the host.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "driver/kra_MCR_Serial.h"
+#include "platform/Sync.h"
+
+class TLogFile;
+class TCOMThread;
+
+struct TReaderSettings {
+    int32_t COM_Number = 0;
+    int32_t Baud = 0;
+    int32_t Bits = 0;
+};
+
+struct TDriverState {
+    std::string LastErrorText;
+    std::string CardBuffer;                 // digits and one NUL of their own, or empty
+    std::atomic<bool> BufferLocked{false};
+    std::atomic<bool> DeviceEnabled{false};
+    std::atomic<uint32_t> NotifyMessageId{0};
+    std::atomic<uint32_t> HostThreadId{0};
+    std::string SettingsFileName;
+    std::string SettingsSection;
+    std::unique_ptr<TCOMThread> PollingThread;
+    TReaderSettings ReaderSettings;
+    std::shared_ptr<TLogFile> DriverLog;    // taken through DriverLogRef(), see Main.cpp
+    platform::CriticalSection BufferLock;   // lives as long as the process
+
+    // Unloading the library releases the texts only: a host that unloads without KRA_Finalize
+    // must not have the unloader wait for the polling thread (under the loader lock).
+    TDriverState();
+    ~TDriverState();
+};
+
+extern TDriverState DriverState;
+
+// Writes a line to DriverLog; nothing while the log does not exist.
+void DriverLogWrite(int32_t level, std::string_view text, bool addTime = true);
+
+// Hands a card number (decimal text) to the host: called by the polling thread.
+void DeliverCard(const std::string& text);

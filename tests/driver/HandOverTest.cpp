@@ -1,0 +1,181 @@
+// Card hand-over and the exports' behaviour in odd states, with the driver linked in.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "driver/Main.h"
+
+namespace {
+
+std::string Prefixed(const std::string& text) { return std::string(1, char(text.size())) + text; }
+const unsigned char* U(const std::string& s) { return reinterpret_cast<const unsigned char*>(s.data()); }
+
+constexpr uint32_t kNotify = 0x0400 + 77;
+
+// Counts the notifications waiting on the calling thread's queue.
+int DrainNotifications(uint32_t waitMs = 50) {
+    int n = 0;
+    platform::ThreadMessage m;
+    while (platform::WaitThreadMessage(m, waitMs)) {
+        EXPECT_EQ(m.message, kNotify);
+        EXPECT_EQ(m.wParam, 0u);
+        EXPECT_EQ(m.lParam, 0);
+        ++n;
+        waitMs = 0;
+    }
+    return n;
+}
+
+class HandOver : public ::testing::Test {
+protected:
+    void SetUp() override {
+        platform::EnsureMessageQueue();
+        DriverState.CardBuffer.clear();
+        DriverState.BufferLocked = false;
+        DriverState.DeviceEnabled = false;
+        DrainNotifications(0);
+    }
+    void TearDown() override { KRA_ClearBuffer(); KRA_DisableDevice(); }
+};
+
+TEST_F(HandOver, EnabledDeliveryFillsBufferAndPostsOnce) {
+    KRA_EnableDevice(platform::CurrentThreadId(), 0, kNotify);
+    DeliverCard("298");
+    EXPECT_EQ(DrainNotifications(), 1);
+    EXPECT_EQ(KRA_GetInputBufferLen(), 4);
+    const char* b = KRA_GetBuffer();
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(0, std::memcmp(b, "298\0", 5));  // the buffer's NUL, then the text's terminator
+
+    DeliverCard("4294967295");  // buffer still locked: dropped, nothing posted
+    EXPECT_EQ(DrainNotifications(), 0);
+    EXPECT_STREQ(KRA_GetBuffer(), "298");
+
+    EXPECT_EQ(KRA_ClearBuffer(), 1);
+    EXPECT_EQ(KRA_GetBuffer(), nullptr);
+    EXPECT_EQ(KRA_GetInputBufferLen(), 0);
+    DeliverCard("298");  // the same card again after the clear is delivered again
+    EXPECT_EQ(DrainNotifications(), 1);
+    EXPECT_STREQ(KRA_GetBuffer(), "298");
+}
+
+TEST_F(HandOver, DisabledDropsAndEnablingDoesNotBringBack) {
+    DeliverCard("42");
+    EXPECT_EQ(DrainNotifications(), 0);
+    EXPECT_EQ(KRA_GetBuffer(), nullptr);
+    KRA_EnableDevice(platform::CurrentThreadId(), 0, kNotify);
+    EXPECT_EQ(DrainNotifications(), 0);
+    EXPECT_EQ(KRA_GetInputBufferLen(), 0);
+}
+
+TEST_F(HandOver, DisablingKeepsAFilledBuffer) {
+    KRA_EnableDevice(platform::CurrentThreadId(), 0, kNotify);
+    DeliverCard("7");
+    KRA_DisableDevice();
+    EXPECT_STREQ(KRA_GetBuffer(), "7");
+    KRA_EnableDevice(platform::CurrentThreadId(), 0, kNotify);
+    DeliverCard("8");  // enabling did not unlock it
+    EXPECT_STREQ(KRA_GetBuffer(), "7");
+    EXPECT_EQ(DrainNotifications(), 1);
+}
+
+TEST_F(HandOver, FailedPostStillLocksTheBuffer) {
+    KRA_EnableDevice(0xFFFFFFF0u, 0, kNotify);  // no such thread
+    DeliverCard("5");
+    EXPECT_STREQ(KRA_GetBuffer(), "5");
+    DeliverCard("6");
+    EXPECT_STREQ(KRA_GetBuffer(), "5");
+}
+
+TEST(Exports, ConstantsInEveryState) {
+    EXPECT_EQ(KRA_GetDeviceType(), 1);
+    const char* name = nullptr;
+    const char* description = nullptr;
+    KRA_DeviceDescription(&name, &description);
+    const std::string expected = "\xD1\xF7\xE8\xF2\xFB\xE2\xE0\xF2\xE5\xEB\xFC \xEC\xE0\xE3\xED\xE8\xF2\xED\xFB\xF5 "
+                                 "\xEA\xE0\xF0\xF2 MIFARE 14443 (COM \xEF\xEE\xF0\xF2)";
+    EXPECT_EQ(std::string(name), expected);
+    EXPECT_EQ(std::string(description), expected + ".");
+    KRA_DeviceDescription(nullptr, nullptr);  // null pointers are skipped
+    const char* e1 = KRA_GetLastErrorText();
+    ASSERT_NE(e1, nullptr);
+    EXPECT_STREQ(e1, "");
+    EXPECT_EQ(KRA_GetLastErrorText(), e1);
+}
+
+TEST(Exports, OddCallOrdersDoNotCrash) {
+    EXPECT_EQ(KRA_Finalize(), 1);     // before any start
+    EXPECT_EQ(KRA_ClearBuffer(), 1);  // after the stop
+    EXPECT_EQ(KRA_GetBuffer(), nullptr);
+    const std::string file = Prefixed("none.xml"), section = Prefixed("Devices"), log = Prefixed("");
+    KRA_EnableDevice(1, 0, 2);
+    EXPECT_EQ(KRA_Initialize(U(file), U(section), U(log), nullptr), 1);
+    EXPECT_FALSE(DriverState.DeviceEnabled.load());  // the start disables the device
+    EXPECT_EQ(KRA_Initialize(U(file), U(section), U(log), nullptr), 1);  // restarts
+    EXPECT_EQ(KRA_Finalize(), 1);
+    EXPECT_EQ(KRA_Finalize(), 1);
+    EXPECT_EQ(KRA_Initialize(nullptr, nullptr, nullptr, nullptr), 1);
+    EXPECT_EQ(KRA_Finalize(), 1);
+    EXPECT_EQ(KRA_GetDeviceType(), 1);
+}
+
+TEST(Exports, LengthPrefixedTextsTakeTheirStatedLength) {
+    std::string section = Prefixed("Devices") + "garbage that follows";
+    std::string longName(255, 'n');
+    std::string file = Prefixed(longName) + "xyz";
+    std::string log = Prefixed("");
+    ASSERT_EQ(KRA_Initialize(U(file), U(section), U(log), nullptr), 1);
+    EXPECT_EQ(DriverState.SettingsSection, "Devices");
+    EXPECT_EQ(DriverState.SettingsFileName, longName);
+    KRA_Finalize();
+}
+
+// Several host threads serve the buffer (one at a time, as one host would) while deliveries
+// run flat out: a buffer the host found filled never changes under it until the host clears it.
+// Run under ThreadSanitizer natively.
+TEST(Exports, BufferStress) {
+    platform::EnsureMessageQueue();
+    DriverState.CardBuffer.clear();
+    DriverState.BufferLocked = false;
+    KRA_EnableDevice(platform::CurrentThreadId(), 0, kNotify);
+    std::atomic<bool> done{false};
+    std::atomic<int> changedUnderHost{0}, served{0};
+    std::mutex host;
+    std::thread poller([&] {
+        for (int i = 0; i < 20000; ++i) DeliverCard(std::to_string(i));
+        done = true;
+    });
+    std::vector<std::thread> hosts;
+    for (int t = 0; t < 3; ++t) {
+        hosts.emplace_back([&, t] {
+            while (!done) {
+                std::lock_guard<std::mutex> g(host);
+                const char* b = KRA_GetBuffer();
+                if (!b) continue;
+                int32_t len = KRA_GetInputBufferLen();
+                std::string seen(b);
+                std::this_thread::yield();
+                if (KRA_GetInputBufferLen() != len || std::string(KRA_GetBuffer()) != seen ||
+                    int32_t(seen.size()) + 1 != len)
+                    ++changedUnderHost;
+                if (t != 0) {
+                    KRA_ClearBuffer();
+                    ++served;
+                }
+            }
+        });
+    }
+    poller.join();
+    for (auto& h : hosts) h.join();
+    EXPECT_EQ(changedUnderHost.load(), 0);
+    EXPECT_GT(served.load(), 0);
+    KRA_ClearBuffer();
+    KRA_DisableDevice();
+    DrainNotifications(0);
+}
+
+}  // namespace
