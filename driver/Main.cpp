@@ -186,7 +186,7 @@ void DeliverCard(const std::string& text) {
     DriverLogWrite(10, "      Send notification: ");
     DriverState.CardBuffer = text;
     DriverState.CardBuffer.push_back('\0');
-    platform::PostThreadMessage(DriverState.HostThreadId, DriverState.NotifyMessageId, 0, 0);
+    platform::PostToThread(DriverState.HostThreadId, DriverState.NotifyMessageId, 0, 0);
     DriverState.BufferLocked = true;
 }
 

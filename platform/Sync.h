@@ -77,7 +77,7 @@ void SleepMs(uint32_t ms);
 
 // A message without data posted to a thread's queue (PostThreadMessageA on Windows).
 // False when the thread has no message queue.
-bool PostThreadMessage(uint32_t threadId, uint32_t message, uintptr_t wParam, intptr_t lParam);
+bool PostToThread(uint32_t threadId, uint32_t message, uintptr_t wParam, intptr_t lParam);
 
 struct ThreadMessage {
     uint32_t message = 0;

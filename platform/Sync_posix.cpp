@@ -136,7 +136,7 @@ void EnsureMessageQueue() {
     if (!q) q = std::make_shared<Queue>();
 }
 
-bool PostThreadMessage(uint32_t threadId, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+bool PostToThread(uint32_t threadId, uint32_t message, uintptr_t wParam, intptr_t lParam) {
     auto q = FindQueue(threadId);
     if (!q) return false;
     {

@@ -146,7 +146,7 @@ TEST(Exports, BufferStress) {
     std::atomic<int> changedUnderHost{0}, served{0};
     std::mutex host;
     std::thread poller([&] {
-        for (int i = 0; i < 20000; ++i) DeliverCard(std::to_string(i));
+        for (int i = 0; i < 2000000 && (i < 20000 || served < 200); ++i) DeliverCard(std::to_string(i));
         done = true;
     });
     std::vector<std::thread> hosts;
