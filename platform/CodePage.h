@@ -1,0 +1,34 @@
+// The active 8-bit (ANSI) code page and the few locale facts that text conversions need.
+// Win32 asks the system (IsCharAlphaA, MultiByteToWideChar with CP_ACP, GetLocaleInfoA);
+// the native build stands in with windows-1251 tables and the "C" locale's facts.
+#pragma once
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// Letters and letters-or-digits of the active code page (IsCharAlphaA, IsCharAlphaNumericA).
+bool IsCharAlpha(char c);
+bool IsCharAlphaNumeric(char c);
+
+// Upper case of one character in the active code page (CharUpperBuffA).
+char CharUpper(char c);
+// Equal ignoring letter case, by the locale's case-insensitive comparison.
+bool SameTextIgnoreCase(std::string_view a, std::string_view b);
+
+// ANSI code page <-> UTF-16. Characters without a mapping become "?" (to ANSI).
+std::u16string AnsiToWide(std::string_view text);
+std::string WideToAnsi(std::u16string_view text);
+
+// The decimal separator of the user's locale, read at each call (LOCALE_SDECIMAL; "." natively).
+char LocaleDecimalSeparator();
+// Makes LocaleDecimalSeparator return c (0 restores the locale's own). For tests.
+void OverrideDecimalSeparator(char c);
+
+// The locale's words for true and false as the OLE conversions write and accept them
+// besides the English "True" and "False" (VarBstrFromBool with VAR_LOCALBOOL; natively the
+// English words).
+std::string LocaleTrueText();
+std::string LocaleFalseText();
+
+}  // namespace platform

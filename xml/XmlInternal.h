@@ -1,0 +1,451 @@
+// The concrete classes behind the XmlLib interfaces, for the library's own sources (the
+// parser, the binary form, the document). Callers use XmlLib.h only.
+#pragma once
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "xml/XmlLib.h"
+
+namespace xml {
+
+class TXmlNode;
+class TXmlElement;
+class TXmlDocument;
+class TXmlNodeList;
+class TXmlNameTable;
+class TBinXmlReader;  // XmlBinary
+class TBinXmlWriter;  // XmlBinary
+class TXmlSource;     // XmlParser
+
+// Makes a counted object; the first XmlRef takes the first reference.
+template <class T, class... Args>
+XmlRef<T> MakeXml(Args&&... args) {
+    return XmlRef<T>(std::make_unique<T>(std::forward<Args>(args)...).release());
+}
+
+// Throws the library's error.
+[[noreturn]] void RaiseXmlError(const std::string& message);
+
+// Library-wide default of a document's PreserveWhiteSpace flag (also used by nodes outside
+// any document).
+inline constexpr bool DefaultPreserveWhiteSpace = false;
+inline constexpr std::string_view DefaultEncoding = "windows-1251";
+
+// The message of every out-of-range position in a node list.
+inline constexpr const char* ListIndexMessage = "Ошибка получения элемента списка: индекс выходит за пределы";
+inline constexpr const char* NotSupportedMessage = "Данная возможность не поддерживается библиотекой XML";
+
+// ---------------------------------------------------------------------------------------------
+
+class TXmlBase : public virtual IXmlBase {
+public:
+    TXmlBase* ImplObject() override { return this; }
+};
+
+// The concrete object behind an interface reference (nullptr for none).
+TXmlNode* ImplNode(IXmlNode* node);
+TXmlNameTable* ImplTable(IXmlNameDictionary* table);
+
+// ---------------------------------------------------------------------------------------------
+
+class TXmlNameTable final : public TXmlBase, public IXmlNameDictionary {
+public:
+    explicit TXmlNameTable(int32_t bucketCount);
+
+    int32_t IdOfName(std::string_view name) override;
+    std::string NameOfId(int32_t index) override;
+
+    // The name without a copy: "" for a negative index, TXmlError at or beyond NameCount.
+    const std::string& NameRef(int32_t index) const;
+    int32_t NameCount() const { return static_cast<int32_t>(names_.size()); }
+    const std::vector<std::string>& Names() const { return names_; }
+    int32_t BucketCount() const { return static_cast<int32_t>(buckets_.size()); }
+    const std::vector<int32_t>& Bucket(int32_t bucket) const;  // TXmlError out of range
+
+    // Replaces everything by stored names and buckets (binary load): names as given, then
+    // bucketCount empty buckets (at least 1); SetBucket fills one (TXmlError out of range).
+    // Bucket entries that are no valid name index are skipped by IdOfName.
+    void ResetContent(std::vector<std::string> names, int32_t bucketCount);
+    void SetBucket(int32_t bucket, std::vector<int32_t> indexes);
+
+    static uint32_t HashName(std::string_view name);  // h * 33 + byte, wrapping
+
+    // The standard names, at 0..4 in every table the library makes.
+    int32_t TextIndex() const { return 0; }
+    int32_t CDATAIndex() const { return 1; }
+    int32_t CommentIndex() const { return 2; }
+    int32_t DocumentIndex() const { return 3; }
+    int32_t XmlIndex() const { return 4; }
+
+    void SaveBinXml(TBinXmlWriter& writer) const;  // XmlBinary.cpp
+    void LoadBinXml(TBinXmlReader& reader);        // XmlBinary.cpp
+
+private:
+    std::vector<std::string> names_;
+    std::vector<std::vector<int32_t>> buckets_;
+};
+
+// ---------------------------------------------------------------------------------------------
+
+// An ordered list of counted node references. A child list has an Owner (plain link) and
+// makes its items' Parent the Owner; a free-standing list has none.
+class TXmlNodeList final : public TXmlBase, public IXmlNodeCollection {
+public:
+    explicit TXmlNodeList(TXmlNode* owner);
+    ~TXmlNodeList() override;
+
+    int32_t ItemCount() override { return Count(); }
+    XmlRef<IXmlNode> ItemAt(int32_t position) override;
+    std::string MarkupText() override;
+
+    TXmlNode* Owner() const { return owner_; }
+    int32_t Count() const { return static_cast<int32_t>(items_.size()); }
+    // Unchecked fast access for the library's loops (0 <= i < Count()).
+    TXmlNode* Item(int32_t i) const { return items_[static_cast<size_t>(i)].get(); }
+
+    // Positions are checked: out of range fails with ListIndexMessage. -1 inserts at the end.
+    // Inserting a node into the list of itself or of one of its descendants fails.
+    void Insert(const XmlRef<TXmlNode>& node, int32_t position = -1);
+    // Append for builders (parser, binary reader): the node is new and on the Owner's table.
+    void AppendNew(XmlRef<TXmlNode> node);
+    void Delete(int32_t position);
+    void Clear();
+    int32_t IndexOf(const TXmlNode* node) const;
+    int32_t Remove(const TXmlNode* node);
+    void Replace(int32_t position, const XmlRef<TXmlNode>& node);
+    void Reserve(int32_t count);
+
+    // The owner is ending: its items lose their Parent, the list becomes free-standing.
+    void DetachOwner();
+
+    void ParseXml(TXmlSource& source, TXmlNameTable& table, bool preserveWhiteSpace);  // XmlParser.cpp
+    void SaveBinXml(TBinXmlWriter& writer) const;              // XmlBinary.cpp
+    void LoadBinXml(TBinXmlReader& reader, int32_t count);     // XmlBinary.cpp
+
+private:
+    void Grow();
+    void Adopt(TXmlNode* node);
+    void Orphan(TXmlNode* node);
+
+    TXmlNode* owner_;
+    std::vector<XmlRef<TXmlNode>> items_;
+};
+
+// ---------------------------------------------------------------------------------------------
+
+struct TXmlAttrData {
+    int32_t NameId;
+    TaggedValue Value;
+};
+
+// The abstract node: parent link, name table, attributes, child list (made on first use).
+class TXmlNode : public TXmlBase, public virtual IXmlNode {
+public:
+    ~TXmlNode() override;
+
+    // Slot operations of the model (the interface operations of the same name use them).
+    virtual TXmlNodeList& ChildListObject();
+    virtual void AssignNameId(int32_t /*index*/) {}
+
+    // --- internals for the library ---
+    TXmlNode* ParentNode() const { return parent_; }
+    void SetParentNode(TXmlNode* parent) { parent_ = parent; }
+    TXmlNameTable& Table() const { return *nameTable_; }
+    const XmlRef<TXmlNameTable>& TableRef() const { return nameTable_; }
+    // Gives the node another table without remapping (a document's binary load).
+    void SetNameTable(XmlRef<TXmlNameTable> table) { nameTable_ = std::move(table); }
+    TXmlNodeList* Children() const { return children_.get(); }
+    bool HasChildNodes() const { return children_ && children_->Count() > 0; }
+
+    const std::vector<TXmlAttrData>& Attrs() const { return attrs_; }
+    const TXmlAttrData* FindAttr(int32_t nameId) const;
+    TXmlAttrData* FindAttr(int32_t nameId);
+    // Replaces in place or appends (growth steps 4, 16, a quarter).
+    void SetAttr(int32_t nameId, TaggedValue value);
+    void RemoveAttr(int32_t nameId);
+    void ClearAttrList() { attrs_.clear(); }
+    void ReserveAttrs(int32_t count);
+    // Binary load: every record appended as read, without a lookup.
+    void AppendAttrUnchecked(int32_t nameId, TaggedValue value);
+
+    // The PreserveWhiteSpace flag of DocumentOf, or the library default.
+    bool PreservesWhiteSpace();
+    TXmlDocument* DocumentNode();
+
+    void SaveBinXml(TBinXmlWriter& writer) const;  // XmlBinary.cpp
+    void LoadBinXml(TBinXmlReader& reader);        // XmlBinary.cpp
+
+    // --- IXmlNode ---
+    XmlRef<IXmlNameDictionary> NameTableRef() override;
+    std::string NameString() override;
+    uint16_t ValueKind() override { return TaggedValue::vkText; }
+    TaggedValue ReadValue() override { return TaggedValue(ReadText()); }
+    void WriteValue(const TaggedValue& value) override;
+    XmlRef<IXmlNode> Parent() override { return static_cast<IXmlNode*>(parent_); }
+    XmlRef<IXmlDocument> DocumentOf() override;
+    XmlRef<IXmlNodeCollection> ChildList() override;
+
+    void AppendChildNode(const XmlRef<IXmlNode>& node) override;
+    void InsertChildBefore(const XmlRef<IXmlNode>& node, const XmlRef<IXmlNode>& before) override;
+    void ReplaceChildNode(const XmlRef<IXmlNode>& newNode, const XmlRef<IXmlNode>& oldNode) override;
+    int32_t RemoveChildNode(const XmlRef<IXmlNode>& node) override;
+    XmlRef<IXmlElement> AppendChildElementById(int32_t index) override;
+    XmlRef<IXmlElement> AppendChildElement(std::string_view name) override;
+    XmlRef<IXmlNode> AppendTextNode(std::string text) override;
+    XmlRef<IXmlNode> AppendCDATANode(std::string text) override;
+    XmlRef<IXmlNode> AppendCommentNode(std::string text) override;
+    XmlRef<IXmlNode> AppendInstructionById(int32_t targetIndex, std::string data) override;
+    XmlRef<IXmlNode> AppendInstruction(std::string_view target, std::string data) override;
+    std::string ReadChildText(std::string_view name, std::string_view defaultText) override;
+    std::string ReadChildTextById(int32_t index, std::string_view defaultText) override;
+    void WriteChildText(std::string_view name, std::string text) override;
+    void WriteChildTextById(int32_t index, std::string text) override;
+    XmlRef<IXmlNode> RequireChildById(int32_t index) override;
+    XmlRef<IXmlNode> RequireChild(std::string_view name) override;
+    XmlRef<IXmlNode> ObtainChildById(int32_t index) override;
+    XmlRef<IXmlNode> ObtainChild(std::string_view name) override;
+    void ClearChildren() override;
+    XmlRef<IXmlNodeCollection> FindChildElements(std::string_view name) override;
+    XmlRef<IXmlNode> FindChildElement(std::string_view name) override;
+    XmlRef<IXmlElement> FindChildElementByAttr(std::string_view elementName, std::string_view attrName,
+                                               const TaggedValue& value) override;
+
+    int32_t AttributeCount() override { return static_cast<int32_t>(attrs_.size()); }
+    int32_t AttrNameIdAt(int32_t position) override;
+    std::string AttrNameAt(int32_t position) override;
+    void DeleteAttr(std::string_view name) override;
+    void DeleteAttrById(int32_t index) override;
+    void ClearAttrs() override { ClearAttrList(); }
+    bool HasAttrById(int32_t index) override;
+    bool HasAttr(std::string_view name) override;
+    uint16_t AttrValueKindById(int32_t index) override;
+    uint16_t AttrValueKind(std::string_view name) override;
+    TaggedValue ReadVarAttrById(int32_t index, const TaggedValue& defaultValue) override;
+    TaggedValue ReadVarAttr(std::string_view name, const TaggedValue& defaultValue) override;
+    void WriteVarAttrById(int32_t index, const TaggedValue& value) override;
+    void WriteVarAttr(std::string_view name, const TaggedValue& value) override;
+    std::string RequireAttrById(int32_t index) override;
+    std::string RequireAttr(std::string_view name) override;
+    std::string ReadAttrById(int32_t index, std::string_view defaultText) override;
+    std::string ReadAttr(std::string_view name, std::string_view defaultText) override;
+    void WriteAttrById(int32_t index, std::string text) override;
+    void WriteAttr(std::string_view name, std::string text) override;
+    bool ReadBoolAttrById(int32_t index, bool defaultValue) override;
+    bool ReadBoolAttr(std::string_view name, bool defaultValue) override;
+    void WriteBoolAttrById(int32_t index, bool value) override;
+    void WriteBoolAttr(std::string_view name, bool value) override;
+    int32_t ReadIntAttrById(int32_t index, int32_t defaultValue) override;
+    int32_t ReadIntAttr(std::string_view name, int32_t defaultValue) override;
+    void WriteIntAttrById(int32_t index, int32_t value) override;
+    void WriteIntAttr(std::string_view name, int32_t value) override;
+    TDateTime ReadDateTimeAttrById(int32_t index, TDateTime defaultValue) override;
+    TDateTime ReadDateTimeAttr(std::string_view name, TDateTime defaultValue) override;
+    void WriteDateTimeAttrById(int32_t index, TDateTime value) override;
+    void WriteDateTimeAttr(std::string_view name, TDateTime value) override;
+    double ReadFloatAttrById(int32_t index, double defaultValue) override;
+    double ReadFloatAttr(std::string_view name, double defaultValue) override;
+    void WriteFloatAttrById(int32_t index, double value) override;
+    void WriteFloatAttr(std::string_view name, double value) override;
+    int32_t ReadHexAttr(std::string_view name, int32_t defaultValue) override;
+    int32_t ReadHexAttrById(int32_t index, int32_t defaultValue) override;
+    void WriteHexAttr(std::string_view name, int32_t value, int32_t digits) override;
+    void WriteHexAttrById(int32_t index, int32_t value, int32_t digits) override;
+    int32_t ReadChoiceAttr(std::string_view name, const std::vector<std::string>& allowed,
+                           int32_t defaultValue) override;
+    int32_t ReadChoiceAttrById(int32_t index, const std::vector<std::string>& allowed,
+                               int32_t defaultValue) override;
+    int32_t RequireChoiceAttr(std::string_view name, const std::vector<std::string>& allowed) override;
+    int32_t RequireChoiceAttrById(int32_t index, const std::vector<std::string>& allowed) override;
+    TaggedValue ReadPathValue(std::string_view path) override;
+    void WritePathValue(std::string_view path, const TaggedValue& value) override;
+
+    XmlRef<IXmlElement> ToElement() override { return nullptr; }
+    XmlRef<IXmlNode> ToText() override { return nullptr; }
+    XmlRef<IXmlNode> ToCDATA() override { return nullptr; }
+    XmlRef<IXmlNode> ToComment() override { return nullptr; }
+    XmlRef<IXmlNode> ToInstruction() override { return nullptr; }
+
+protected:
+    explicit TXmlNode(XmlRef<TXmlNameTable> table);
+
+private:
+    friend class TXmlNodeList;
+    TXmlNode* FirstChildById(int32_t index) const;
+    int32_t ChoiceOf(int32_t index, const TXmlAttrData& attr, const std::vector<std::string>& allowed);
+
+    TXmlNode* parent_ = nullptr;
+    XmlRef<TXmlNameTable> nameTable_;
+    std::vector<TXmlAttrData> attrs_;
+    XmlRef<TXmlNodeList> children_;
+};
+
+// Moves a node (and everything below it) onto another table, interning its names there.
+void RemapNames(TXmlNode& node, TXmlNameTable& newTable);
+
+// ---------------------------------------------------------------------------------------------
+
+class TXmlElement final : public TXmlNode, public virtual IXmlElement {
+public:
+    TXmlElement(XmlRef<TXmlNameTable> table, int32_t nameId);
+
+    void AssignNameId(int32_t index) override { nameId_ = index; }
+    // Kept in the element itself; its content only while it has no child nodes.
+    TaggedValue DirectValue;
+
+    int32_t NameId() override { return nameId_; }
+    int32_t NodeKind() override { return xnkElement; }
+    std::string ReadText() override;
+    void WriteText(std::string text) override;
+    uint16_t ValueKind() override;
+    TaggedValue ReadValue() override;
+    void WriteValue(const TaggedValue& value) override;
+    std::string MarkupText() override;
+    XmlRef<IXmlNode> Duplicate(bool deep) override;
+    XmlRef<IXmlElement> ToElement() override { return this; }
+
+    void ReplaceTextWithCDATA(std::string_view text) override;
+    void ReplaceTextWithBase64(const void* bytes, int32_t count, int32_t lineLength) override;
+    std::string ReadBase64Text() override;
+
+private:
+    void RemoveTextChildren();
+    int32_t nameId_;
+};
+
+class TXmlText final : public TXmlNode {
+public:
+    TXmlText(XmlRef<TXmlNameTable> table, TaggedValue value);
+
+    TaggedValue Value;
+
+    int32_t NameId() override { return Table().TextIndex(); }
+    int32_t NodeKind() override { return xnkText; }
+    std::string ReadText() override { return ValueToXmlText(Value); }
+    void WriteText(std::string text) override { Value = TaggedValue(std::move(text)); }
+    uint16_t ValueKind() override { return Value.KindCode(); }
+    TaggedValue ReadValue() override { return Value; }
+    void WriteValue(const TaggedValue& value) override { Value = value; }
+    std::string MarkupText() override;
+    XmlRef<IXmlNode> Duplicate(bool deep) override;
+    XmlRef<IXmlNode> ToText() override { return this; }
+};
+
+class TXmlCharacterData : public TXmlNode {
+public:
+    std::string Text;
+
+    // Trimmed of 0x00..0x20 at both ends unless the document preserves white space.
+    std::string ReadText() override;
+    void WriteText(std::string text) override { Text = std::move(text); }
+
+protected:
+    TXmlCharacterData(XmlRef<TXmlNameTable> table, std::string text);
+};
+
+class TXmlCDATASection final : public TXmlCharacterData {
+public:
+    TXmlCDATASection(XmlRef<TXmlNameTable> table, std::string text);
+    int32_t NameId() override { return Table().CDATAIndex(); }
+    int32_t NodeKind() override { return xnkCDATA; }
+    std::string MarkupText() override;
+    XmlRef<IXmlNode> Duplicate(bool deep) override;
+    XmlRef<IXmlNode> ToCDATA() override { return this; }
+};
+
+class TXmlComment final : public TXmlCharacterData {
+public:
+    TXmlComment(XmlRef<TXmlNameTable> table, std::string text);
+    int32_t NameId() override { return Table().CommentIndex(); }
+    int32_t NodeKind() override { return xnkComment; }
+    std::string MarkupText() override;
+    XmlRef<IXmlNode> Duplicate(bool deep) override;
+    XmlRef<IXmlNode> ToComment() override { return this; }
+};
+
+class TXmlProcessingInstruction final : public TXmlNode {
+public:
+    TXmlProcessingInstruction(XmlRef<TXmlNameTable> table, std::string data, int32_t targetId);
+
+    void AssignNameId(int32_t index) override { targetId_ = index; }
+    std::string Data;
+
+    int32_t NameId() override { return targetId_; }
+    int32_t NodeKind() override { return xnkInstruction; }
+    std::string ReadText() override { return Data; }
+    void WriteText(std::string text) override { Data = std::move(text); }
+    std::string MarkupText() override;
+    XmlRef<IXmlNode> Duplicate(bool deep) override;
+    XmlRef<IXmlNode> ToInstruction() override { return this; }
+
+private:
+    int32_t targetId_;
+};
+
+// The document node. Its constructor and node operations (NameId, NodeKind, ReadText,
+// WriteText, MarkupText, Duplicate) are in XmlNodes.cpp; the IXmlDocument operations and
+// NewXmlDocument in XmlDocument.cpp.
+class TXmlDocument final : public TXmlNode, public virtual IXmlDocument {
+public:
+    explicit TXmlDocument(XmlRef<TXmlNameTable> table);
+
+    bool PreserveWhiteSpace = DefaultPreserveWhiteSpace;
+
+    int32_t NameId() override { return Table().DocumentIndex(); }
+    int32_t NodeKind() override { return xnkDocument; }
+    std::string ReadText() override;
+    void WriteText(std::string text) override;
+    std::string MarkupText() override;
+    XmlRef<IXmlNode> Duplicate(bool deep) override;
+
+    // --- IXmlDocument (XmlDocument.cpp) ---
+    XmlRef<IXmlElement> DocumentElement() override;
+    std::string GetBinaryXml() override;
+    bool GetPreserveWhiteSpace() override;
+    void SetPreserveWhiteSpace(bool preserve) override;
+    XmlRef<IXmlElement> NewDocumentById(std::string_view version, std::string_view encoding,
+                                        int32_t rootNameIndex) override;
+    XmlRef<IXmlElement> NewDocument(std::string_view version, std::string_view encoding,
+                                    std::string_view rootName) override;
+    XmlRef<IXmlElement> CreateElementById(int32_t index) override;
+    XmlRef<IXmlElement> CreateElement(std::string_view name) override;
+    XmlRef<IXmlNode> CreateText(std::string text) override;
+    XmlRef<IXmlNode> CreateCDATASection(std::string text) override;
+    XmlRef<IXmlNode> CreateComment(std::string text) override;
+    XmlRef<IXmlNode> CreateProcessingInstruction(std::string_view target, std::string data) override;
+    XmlRef<IXmlNode> CreateProcessingInstructionById(int32_t targetIndex, std::string data) override;
+    void LoadXmlText(const std::string& text) override;
+    void LoadBinaryXml(const std::string& data) override;
+    void LoadFromStream(TByteStream& stream) override;
+    void LoadFromFile(const std::string& fileName) override;
+    void LoadFromResource(const char* resourceType, const char* resourceName) override;
+    void SaveToStream(TByteStream& stream) override;
+    void SaveToFile(const std::string& fileName) override;
+    void SaveBinaryToStream(TByteStream& stream, uint32_t options) override;
+    void SaveBinaryToFile(const std::string& fileName, uint32_t options) override;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Text building blocks shared by the serializer, the values and the document.
+
+// Appends ValueToXmlText (value) to out (text payloads without a temporary copy).
+void AppendValueXmlText(std::string& out, const TaggedValue& value);
+// Appends EscapeXmlText (text) to out.
+void AppendEscaped(std::string& out, std::string_view text);
+// Appends the node's XML text at depth 0 of its own layout.
+void AppendMarkup(std::string& out, TXmlNode& node);
+// Appends the XML text of every item in order (a document's or list's MarkupText).
+void AppendListMarkup(std::string& out, TXmlNodeList& list);
+
+// Builders for the parser and the binary reader: each makes the node on the table, appends it
+// at the end of the list (without the checks of Insert) and returns it.
+TXmlElement& AppendElementNode(TXmlNodeList& list, TXmlNameTable& table, int32_t nameId);
+TXmlText& AppendTextNode(TXmlNodeList& list, TXmlNameTable& table, std::string text);
+TXmlText& AppendTextNode(TXmlNodeList& list, TXmlNameTable& table, TaggedValue value);
+TXmlCDATASection& AppendCDATANode(TXmlNodeList& list, TXmlNameTable& table, std::string text);
+TXmlComment& AppendCommentNode(TXmlNodeList& list, TXmlNameTable& table, std::string text);
+TXmlProcessingInstruction& AppendInstructionNode(TXmlNodeList& list, TXmlNameTable& table, int32_t targetId,
+                                                 std::string data = {});
+
+}  // namespace xml
