@@ -1,9 +1,60 @@
 #include "reader/COM_Thread.h"
 
-// Not yet polling: the serial channel and the poll cycle come with the reader subsystem.
+#include <stdexcept>
+
+#include "driver/Main.h"
+
+namespace {
+
+constexpr uint32_t PauseMs = 1000;
+constexpr int32_t ReaderBaud = 9600;  // what the reader speaks when nothing else is configured
+
+}  // namespace
+
 TCOMThread::TCOMThread(int32_t PortNumber, int32_t BaudRate, int32_t Bits)
-    : PortNumber(PortNumber), BaudRate(BaudRate), Bits(Bits) {}
-TCOMThread::~TCOMThread() = default;
-void TCOMThread::Stop() {}
-void TCOMThread::WaitFor() {}
-uint32_t TCOMThread::ThreadID() const { return 0; }
+    : Thread([this] { Execute(); }), PortNumber(PortNumber), BaudRate(BaudRate), Bits(static_cast<uint32_t>(Bits)) {
+    if (this->Bits > 32) this->Bits = 24;  // negative values too
+    OpenPort();  // on failure the members unwind: the suspended thread ends unrun, the events close
+    Thread.Resume();
+    Started = true;
+}
+
+TCOMThread::~TCOMThread() {
+    if (Started) {
+        Stop();
+        WaitFor();
+    }
+}
+
+void TCOMThread::OpenPort() {
+    const std::string path = platform::SerialPort::DevicePath(PortNumber);
+    // A baud rate that is no rate at all would leave the line at whatever it had.
+    if (!Port.Open(path, BaudRate > 0 ? BaudRate : ReaderBaud)) throw std::runtime_error("Open error " + path);
+}
+
+uint32_t TCOMThread::ReadPort(void* buffer, uint32_t count) { return Port.Read(buffer, count); }
+
+bool TCOMThread::WritePort(const void* bytes, uint32_t count) { return Port.Write(bytes, count); }
+
+void TCOMThread::Stop() {
+    // The request first, so that a wait ended by the events finds it already set.
+    TerminateRequest.store(true, std::memory_order_release);
+    Port.Cancel();
+    PauseEnd.Set();
+}
+
+void TCOMThread::WaitFor() { Thread.Join(); }
+
+uint32_t TCOMThread::ThreadID() const { return Thread.Id(); }
+
+void TCOMThread::Execute() {
+    TAnswerBuffer AnswerBuffer{};
+    if (Terminated()) return;
+    do {
+        uint32_t length = 0;
+        if (SendPoll(*this) && !Terminated() && ReadAnswer(*this, AnswerBuffer, length) && !Terminated() &&
+            length > 10)
+            DeliverCard(CardNumberText(CardNumberField(AnswerBuffer), Bits));
+        PauseEnd.Wait(PauseMs);
+    } while (!Terminated());
+}

@@ -1,0 +1,46 @@
+// A serial port as the reader link needs it: open with the line settings and time-outs,
+// one read, one write, and a way for another thread to cut a wait short for good.
+// Thin on purpose: the frame protocol and the poll cycle live in reader/.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace platform {
+
+class SerialPort {
+public:
+    // Creates the read event, then the write event; the port itself is opened by Open.
+    SerialPort();
+    // Closes the port (if it was opened) and both events. Only once no read or write runs.
+    ~SerialPort();
+    SerialPort(const SerialPort&) = delete;
+    SerialPort& operator=(const SerialPort&) = delete;
+
+    // The name the system opens for port n: "\\.\COM<n>" on Windows. On POSIX the environment
+    // variable KRA_COM<n> names the device (a pty in the tests), else /dev/ttyS<n-1>.
+    static std::string DevicePath(int32_t portNumber);
+
+    // Opens the device exclusively, 8N1, DTR on, no flow control, at baudRate, with the
+    // read time-outs 15 ms between bytes and 300 + 15 per byte in total, and the write time-out
+    // 100 + 30 per byte. False when the device cannot be opened; a refused setting is ignored.
+    bool Open(const std::string& devicePath, int32_t baudRate);
+
+    // Reads up to count bytes: returns what arrived before the time-outs ran out, 0 on any
+    // failure or after Cancel. Bytes that arrive later stay queued for the next read.
+    uint32_t Read(void* buffer, uint32_t count);
+    // Writes count bytes in one call; true when the write succeeded (a short one included).
+    bool Write(const void* bytes, uint32_t count);
+
+    // From any thread: ends a read or write wait in progress at once, and makes every later
+    // read and write return at once without touching the line. A cancelled operation has
+    // finished (nothing is left pending on the caller's buffer) when Read or Write returns.
+    void Cancel();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace platform

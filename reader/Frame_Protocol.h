@@ -1,0 +1,47 @@
+// The reader's frame protocol: AA, a second header byte, the data length n, n data bytes,
+// the check byte (XOR of everything from the second byte on) and BB. Written against any
+// byte source with the port's read and write contracts, so it runs on buffers as well.
+#pragma once
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+// What the frame functions need of the line.
+class IByteLink {
+public:
+    // The bytes that arrived within the time-outs, at most count; 0 on any failure.
+    virtual uint32_t ReadPort(void* buffer, uint32_t count) = 0;
+    // Whether the write succeeded.
+    virtual bool WritePort(const void* bytes, uint32_t count) = 0;
+protected:
+    ~IByteLink() = default;
+};
+
+// Where trace and fault lines go: (level, text). The driver's is DriverLog with a time stamp.
+using TLineSink = std::function<void(int32_t level, std::string_view text)>;
+void DriverLogSink(int32_t level, std::string_view text);
+
+constexpr uint32_t AnswerBufferSize = 256;
+using TAnswerBuffer = std::array<uint8_t, AnswerBufferSize>;
+
+uint8_t CalcLRC(const uint8_t* bytes, uint16_t count);
+
+// The one request frame: AA 00 03 25 26 01 01 BB, its check byte computed.
+std::array<uint8_t, 8> PollFrame();
+
+bool SendPoll(IByteLink& link);
+
+// Reads one answer into AnswerBuffer and judges it; on true, length is the frame's size.
+bool ReadAnswer(IByteLink& link, TAnswerBuffer& AnswerBuffer, uint32_t& length, const TLineSink& log = DriverLogSink);
+
+// Hex trace of bytes: a direction mark ("<" for code 0, ">" for 1), then " XX" per byte,
+// 25 bytes to a line, continuation lines starting with a blank.
+void TraceBytes(int code, const uint8_t* bytes, uint32_t count, const TLineSink& log = DriverLogSink);
+
+// The card number of an accepted answer of 11 bytes or more: offsets 5..8, lowest byte first.
+uint32_t CardNumberField(const TAnswerBuffer& AnswerBuffer);
+
+// Keeps the low Bits bits (0 and 32: all of them), as unsigned decimal text.
+std::string CardNumberText(uint32_t number, uint32_t Bits);
