@@ -1,0 +1,195 @@
+// Win32 side of the file layer: the system calls as they are, ANSI throughout.
+#include "platform/Files.h"
+
+#include <windows.h>
+
+namespace platform {
+
+namespace {
+
+HANDLE H(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+
+void Fail(FileError* error, DWORD code) {
+    if (!error) return;
+    error->code = code;
+    error->message.clear();
+    char* text = nullptr;
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                             nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    if (text) {
+        while (n > 0 && static_cast<unsigned char>(text[n - 1]) <= ' ') --n;
+        error->message.assign(text, n);
+        LocalFree(text);
+    }
+}
+
+void FailLast(FileError* error) { Fail(error, GetLastError()); }
+
+LocalTime FromSystemTime(const SYSTEMTIME& st) {
+    LocalTime t;
+    t.year = st.wYear;
+    t.month = st.wMonth;
+    t.day = st.wDay;
+    t.hour = st.wHour;
+    t.minute = st.wMinute;
+    t.second = st.wSecond;
+    t.millisecond = st.wMilliseconds;
+    return t;
+}
+
+}  // namespace
+
+File::~File() { Close(); }
+
+File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kClosed; }
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        Close();
+        handle_ = other.handle_;
+        other.handle_ = kClosed;
+    }
+    return *this;
+}
+
+bool File::Open(const std::string& path, FileAccess access, uint32_t share, FileDisposition disposition,
+                FileError* error) {
+    Close();
+    DWORD desired = 0;
+    switch (access) {
+        case FileAccess::Read: desired = GENERIC_READ; break;
+        case FileAccess::Write: desired = GENERIC_WRITE; break;
+        case FileAccess::ReadWrite: desired = GENERIC_READ | GENERIC_WRITE; break;
+    }
+    DWORD how = OPEN_EXISTING;
+    switch (disposition) {
+        case FileDisposition::OpenAlways: how = OPEN_ALWAYS; break;
+        case FileDisposition::OpenExisting: how = OPEN_EXISTING; break;
+        case FileDisposition::CreateAlways: how = CREATE_ALWAYS; break;
+    }
+    DWORD shareMode = 0;
+    if (share & ShareRead) shareMode |= FILE_SHARE_READ;
+    if (share & ShareWrite) shareMode |= FILE_SHARE_WRITE;
+    if (share & ShareDelete) shareMode |= FILE_SHARE_DELETE;
+    HANDLE h = CreateFileA(path.c_str(), desired, shareMode, nullptr, how, FILE_ATTRIBUTE_ARCHIVE, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        FailLast(error);
+        return false;
+    }
+    handle_ = reinterpret_cast<intptr_t>(h);
+    return true;
+}
+
+void File::Close() {
+    if (handle_ != kClosed) {
+        CloseHandle(H(handle_));
+        handle_ = kClosed;
+    }
+}
+
+bool File::Write(const void* data, size_t size, size_t* done, FileError* error) {
+    DWORD n = 0;
+    BOOL ok = IsOpen() && WriteFile(H(handle_), data, static_cast<DWORD>(size), &n, nullptr);
+    if (done) *done = n;
+    if (!ok) FailLast(error);
+    return ok;
+}
+
+bool File::Read(void* data, size_t size, size_t* done, FileError* error) {
+    DWORD n = 0;
+    BOOL ok = IsOpen() && ReadFile(H(handle_), data, static_cast<DWORD>(size), &n, nullptr);
+    if (done) *done = n;
+    if (!ok) FailLast(error);
+    return ok;
+}
+
+uint32_t File::SizeLow() const { return IsOpen() ? GetFileSize(H(handle_), nullptr) : INVALID_FILE_SIZE; }
+
+bool File::Size(uint64_t& size) const {
+    LARGE_INTEGER s;
+    if (!IsOpen() || !GetFileSizeEx(H(handle_), &s)) return false;
+    size = static_cast<uint64_t>(s.QuadPart);
+    return true;
+}
+
+bool File::SeekToEnd() {
+    LARGE_INTEGER zero{};
+    return IsOpen() && SetFilePointerEx(H(handle_), zero, nullptr, FILE_END);
+}
+
+bool File::Seek(uint64_t position) {
+    LARGE_INTEGER to;
+    to.QuadPart = static_cast<LONGLONG>(position);
+    return IsOpen() && SetFilePointerEx(H(handle_), to, nullptr, FILE_BEGIN);
+}
+
+bool File::Position(uint64_t& position) const {
+    LARGE_INTEGER zero{}, at{};
+    if (!IsOpen() || !SetFilePointerEx(H(handle_), zero, &at, FILE_CURRENT)) return false;
+    position = static_cast<uint64_t>(at.QuadPart);
+    return true;
+}
+
+bool MoveFileReplacing(const std::string& from, const std::string& to, FileError* error) {
+    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    FailLast(error);
+    return false;
+}
+
+bool RemoveFile(const std::string& path, FileError* error) {
+    if (DeleteFileA(path.c_str())) return true;
+    FailLast(error);
+    return false;
+}
+
+bool PathExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::string FullPathName(const std::string& path) {
+    char buffer[MAX_PATH * 4];
+    DWORD n = GetFullPathNameA(path.c_str(), sizeof buffer, buffer, nullptr);
+    if (n == 0 || n >= sizeof buffer) return path;
+    return std::string(buffer, n);
+}
+
+LocalTime LocalNow() {
+    SYSTEMTIME st;
+    GetLocalTime(&st);
+    return FromSystemTime(st);
+}
+
+std::vector<DirEntry> ListFolder(const std::string& pattern) {
+    std::vector<DirEntry> entries;
+    WIN32_FIND_DATAA fd;
+    HANDLE find = FindFirstFileA(pattern.c_str(), &fd);
+    if (find == INVALID_HANDLE_VALUE) return entries;
+    do {
+        const std::string name = fd.cFileName;
+        if (name == "." || name == "..") continue;
+        DirEntry e;
+        e.name = name;
+        e.attributes = fd.dwFileAttributes;
+        FILETIME local;
+        SYSTEMTIME st;
+        if (FileTimeToLocalFileTime(&fd.ftLastWriteTime, &local) && FileTimeToSystemTime(&local, &st))
+            e.lastWrite = FromSystemTime(st);
+        entries.push_back(std::move(e));
+    } while (FindNextFileA(find, &fd));
+    FindClose(find);
+    return entries;
+}
+
+std::string TimeSeparator() {
+    char buffer[16];
+    int n = GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_STIME, buffer, sizeof buffer);
+    if (n <= 1) return ":";
+    return std::string(buffer, n - 1);
+}
+
+std::string UserName() {
+    char buffer[512];
+    DWORD size = sizeof buffer;
+    if (!GetUserNameA(buffer, &size) || size == 0) return {};
+    return std::string(buffer, size - 1);  // the count includes the terminating NUL
+}
+
+}  // namespace platform
