@@ -1,0 +1,7 @@
+#include "platform/Resource.h"
+
+namespace platform {
+
+bool LoadModuleResource(const char*, const char*, std::string&) { return false; }
+
+}  // namespace platform

@@ -1,0 +1,423 @@
+// The XML text parser: one pass, one character of lookahead, no backtracking over the input.
+#include "xml/XmlParser.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "platform/CodePage.h"
+#include "xml/XmlInternal.h"
+#include "xml/XmlStreams.h"
+
+namespace xml {
+
+namespace {
+
+enum : uint8_t { kBlank = 1, kNameStart = 2, kNameChar = 4 };
+
+// Classes of the 256 bytes under the active code page, computed once per process.
+const std::array<uint8_t, 256>& CharClasses() {
+    static const std::array<uint8_t, 256> classes = [] {
+        std::array<uint8_t, 256> t{};
+        for (int c = 0; c < 256; ++c) {
+            const auto ch = static_cast<unsigned char>(c);
+            uint8_t bits = 0;
+            if (c <= 0x20) bits |= kBlank;
+            const bool alpha = platform::IsCharAlpha(static_cast<char>(ch));
+            if (ch == '_' || alpha) bits |= kNameStart | kNameChar;
+            if (alpha || platform::IsCharAlphaNumeric(static_cast<char>(ch)) || ch == '-' || ch == '.' || ch == ':')
+                bits |= kNameChar;
+            t[c] = bits;
+        }
+        return t;
+    }();
+    return classes;
+}
+
+[[noreturn]] void Fail(const char* message) { RaiseXmlError(message); }
+
+}  // namespace
+
+bool IsXmlBlank(unsigned char c) { return c <= 0x20; }
+bool IsXmlNameStart(unsigned char c) { return CharClasses()[c] & kNameStart; }
+bool IsXmlNameChar(unsigned char c) { return CharClasses()[c] & kNameChar; }
+
+// ---- source ---------------------------------------------------------------------------------
+
+TXmlSource::TXmlSource() = default;
+TXmlSource::~TXmlSource() = default;
+
+bool TXmlSource::NextBlock() {
+    if (pos_ < end_) ++pos_;
+    if (pos_ < end_) {
+        CurChar = *pos_;
+        return true;
+    }
+    if (remaining_ > 0) {
+        FetchBlock();
+        CurChar = *pos_;
+        return true;
+    }
+    CurChar = 0;
+    return false;
+}
+
+void TXmlSource::NewToken() {
+    ++top_;
+    if (top_ == static_cast<int>(tokens_.size())) tokens_.push_back(std::make_unique<TXmlToken>());
+    current_ = tokens_[top_].get();
+    current_->Reset();
+}
+
+const std::string& TXmlSource::DropToken() {
+    const std::string& text = current_->Text();
+    --top_;
+    current_ = top_ >= 0 ? tokens_[top_].get() : nullptr;
+    return text;
+}
+
+std::string TXmlSource::AcceptToken() { return DropToken(); }
+
+void TXmlSource::FailExpected(std::string_view what) {
+    RaiseXmlError("Ожидается \"" + std::string(what) + "\"");
+}
+
+void TXmlSource::SkipBlanks() {
+    while (pos_ < end_ && CurChar <= 0x20) {
+        const unsigned char* p = pos_ + 1;
+        while (p < end_ && *p <= 0x20) ++p;
+        if (p < end_) {
+            pos_ = p;
+            CurChar = *p;
+            return;
+        }
+        pos_ = end_ - 1;
+        NextBlock();
+    }
+}
+
+std::string_view TXmlSource::ReadNameView() {
+    const auto& classes = CharClasses();
+    if (IsEOF() || !(classes[CurChar] & kNameStart)) Fail("Имя должно начинаться с буквы или \"_\"");
+    const unsigned char* p = pos_ + 1;
+    while (p < end_ && (classes[*p] & kNameChar)) ++p;
+    if (p < end_) {
+        std::string_view name(reinterpret_cast<const char*>(pos_), p - pos_);
+        pos_ = p;
+        CurChar = *p;
+        return name;
+    }
+    // The name runs to the end of the block: collect it in a token across the refill.
+    NewToken();
+    AddText(reinterpret_cast<const char*>(pos_), end_ - pos_);
+    pos_ = end_ - 1;
+    while (NextBlock() && (classes[CurChar] & kNameChar)) {
+        p = pos_ + 1;
+        while (p < end_ && (classes[*p] & kNameChar)) ++p;
+        AddText(reinterpret_cast<const char*>(pos_), p - pos_);
+        if (p < end_) {
+            pos_ = p;
+            CurChar = *p;
+            break;
+        }
+        pos_ = end_ - 1;
+    }
+    return DropToken();
+}
+
+std::string TXmlSource::ReadName() { return std::string(ReadNameView()); }
+
+int32_t TXmlSource::ReadDecimal() {
+    // Wrapping arithmetic: only the low 8 bits of a reference matter, and they stay exact.
+    uint32_t value = 0;
+    bool any = false;
+    while (!IsEOF() && CurChar >= '0' && CurChar <= '9') {
+        value = value * 10 + (CurChar - '0');
+        any = true;
+        Next();
+    }
+    if (!any) Fail("Ожидается число");
+    return static_cast<int32_t>(value);
+}
+
+int32_t TXmlSource::ReadHex() {
+    uint32_t value = 0;
+    bool any = false;
+    for (; !IsEOF(); Next()) {
+        const unsigned char c = CurChar;
+        uint32_t digit;
+        if (c >= '0' && c <= '9') digit = c - '0';
+        else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+        else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+        else break;
+        value = value * 16 + digit;
+        any = true;
+    }
+    if (!any) Fail("Ожидается шестнадцатеричное число");
+    return static_cast<int32_t>(value);
+}
+
+char TXmlSource::ReadCharRef() {
+    if (!Next()) Fail("Ожидается \"#\" или имя упрамляющего символа");
+    if (CurChar == '#') {
+        if (!Next()) Fail("Ожидается число");
+        int32_t code;
+        if (CurChar == 'x') {
+            Next();
+            code = ReadHex();
+        } else {
+            code = ReadDecimal();
+        }
+        ExpectChar(';');
+        return static_cast<char>(code & 0xFF);
+    }
+    const std::string_view name = ReadNameView();
+    // Resolve before ExpectChar: reading on may refill the block the name lies in.
+    int resolved = -1;
+    if (name == "amp") resolved = '&';
+    else if (name == "quot") resolved = '"';
+    else if (name == "lt") resolved = '<';
+    else if (name == "gt") resolved = '>';
+    else if (name == "apos") resolved = '\'';
+    ExpectChar(';');
+    if (resolved < 0) Fail("Некорректное имя управляющего символа");
+    return static_cast<char>(resolved);
+}
+
+void TXmlSource::ExpectChar(char c) {
+    if (!IsEOF() && CurChar == static_cast<unsigned char>(c)) {
+        Next();
+        return;
+    }
+    FailExpected(std::string_view(&c, 1));
+}
+
+void TXmlSource::ExpectText(std::string_view text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (IsEOF() || CurChar != static_cast<unsigned char>(text[i])) FailExpected(text.substr(i));
+        Next();
+    }
+}
+
+std::string TXmlSource::ReadQuoted(char quote) {
+    const auto q = static_cast<unsigned char>(quote);
+    NewToken();
+    Next();
+    while (!IsEOF() && CurChar != q) {
+        const unsigned char* p = pos_;
+        while (p < end_ && *p != q && *p != '&' && *p != '<') ++p;
+        if (p > pos_) AddText(reinterpret_cast<const char*>(pos_), p - pos_);
+        if (p < end_) {
+            pos_ = p;
+            CurChar = *p;
+            if (CurChar == '&') AddChar(ReadCharRef());
+            else if (CurChar == '<') Fail("Символ \"<\" не может использоваться в значениях атрибутов");
+        } else {
+            pos_ = end_ - 1;
+            NextBlock();
+        }
+    }
+    if (IsEOF()) FailExpected(std::string_view(&quote, 1));
+    Next();
+    return AcceptToken();
+}
+
+void TXmlSource::ReadAttributes(TXmlNode& node, TXmlNameTable& table) {
+    SkipBlanks();
+    while (!IsEOF() && IsXmlNameStart(CurChar)) {
+        const int32_t nameId = table.IdOfName(ReadNameView());
+        SkipBlanks();
+        ExpectChar('=');
+        SkipBlanks();
+        if (IsEOF()) Fail("Ожидается значение атрибута");
+        if (CurChar != '\'' && CurChar != '"') Fail("Ожидается строковая константа");
+        node.SetAttr(nameId, TaggedValue(ReadQuoted(static_cast<char>(CurChar))));
+        SkipBlanks();
+    }
+}
+
+std::string TXmlSource::ReadUntil(std::string_view t) {
+    NewToken();
+    size_t matched = 0;
+    while (!IsEOF()) {
+        if (CurChar == static_cast<unsigned char>(t[matched])) {
+            ++matched;
+            Next();
+            if (matched == t.size()) return AcceptToken();
+        } else if (matched == 0) {
+            // Copy the stretch up to the next possible start of the terminator at once.
+            const unsigned char* p = pos_ + 1;
+            while (p < end_ && *p != static_cast<unsigned char>(t[0])) ++p;
+            AddText(reinterpret_cast<const char*>(pos_), p - pos_);
+            if (p < end_) {
+                pos_ = p;
+                CurChar = *p;
+            } else {
+                pos_ = end_ - 1;
+                NextBlock();
+            }
+        } else {
+            // Keep the longest tail of the matched part that still begins the terminator.
+            size_t keep = matched - 1;
+            while (keep > 0 && t.substr(matched - keep, keep) != t.substr(0, keep)) --keep;
+            AddText(t.data(), matched - keep);
+            matched = keep;
+        }
+    }
+    FailExpected(t);
+}
+
+// ---- content --------------------------------------------------------------------------------
+
+void TXmlSource::ParseContent(TXmlNodeList& list, TXmlNameTable& table, bool preserveWhiteSpace) {
+    struct Open {
+        TXmlElement* element;
+        TXmlNodeList* parentList;
+    };
+    std::vector<Open> open;  // elements whose end tag is still due, innermost last
+    TXmlNodeList* target = &list;
+    const auto& classes = CharClasses();
+    const XmlRef<TXmlNameTable> tableRef(&table);
+
+    for (;;) {
+        if (IsEOF()) {
+            if (open.empty()) return;
+            FailExpected("/");  // the content of an element ran to the end of the input
+        }
+
+        // 1. Text run up to "<" or the end, references resolved.
+        {
+            NewToken();
+            std::string_view direct;  // the run when it lies in one block without references
+            bool collected = false;
+            while (!IsEOF() && CurChar != '<') {
+                const unsigned char* p = pos_;
+                while (p < end_ && *p != '<' && *p != '&') ++p;
+                if (p < end_ && *p == '<' && !collected) {
+                    direct = std::string_view(reinterpret_cast<const char*>(pos_), p - pos_);
+                    pos_ = p;
+                    CurChar = '<';
+                    break;
+                }
+                collected = true;
+                AddText(reinterpret_cast<const char*>(pos_), p - pos_);
+                if (p < end_) {
+                    pos_ = p;
+                    CurChar = *p;
+                    if (CurChar == '&') AddChar(ReadCharRef());
+                } else {
+                    pos_ = end_ - 1;
+                    NextBlock();
+                }
+            }
+            const std::string& token = DropToken();
+            const std::string_view text = collected ? std::string_view(token) : direct;
+            bool keep = preserveWhiteSpace;
+            if (!keep) {
+                for (unsigned char c : text) {
+                    if (c > 0x20) {
+                        keep = true;
+                        break;
+                    }
+                }
+            }
+            if (keep) target->AppendNew(MakeXml<TXmlText>(tableRef, TaggedValue(std::string(text))));
+        }
+
+        // 2. Markup.
+        if (CurChar != '<' || IsEOF()) continue;
+        if (!Next()) continue;  // a lone "<" at the end is dropped
+
+        switch (CurChar) {
+        case '/': {
+            if (open.empty()) return;
+            const Open top = open.back();
+            ExpectChar('/');
+            ExpectText(table.NameRef(top.element->NameId()));
+            SkipBlanks();
+            ExpectChar('>');
+            open.pop_back();
+            target = top.parentList;
+            break;
+        }
+        case '?': {
+            Next();
+            const int32_t targetId = table.IdOfName(ReadNameView());
+            XmlRef<TXmlProcessingInstruction> instruction =
+                MakeXml<TXmlProcessingInstruction>(tableRef, std::string(), targetId);
+            target->AppendNew(instruction);
+            if (targetId == table.XmlIndex()) {
+                ReadAttributes(*instruction, table);
+                ExpectText("?>");
+            } else {
+                instruction->Data = ReadUntil("?>");
+            }
+            break;
+        }
+        case '!': {
+            if (!Next()) continue;
+            if (CurChar == '-') {
+                ExpectText("--");
+                target->AppendNew(MakeXml<TXmlComment>(tableRef, ReadUntil("-->")));
+            } else if (CurChar == '[') {
+                ExpectText("[CDATA[");
+                target->AppendNew(MakeXml<TXmlCDATASection>(tableRef, ReadUntil("]]>")));
+            } else {
+                ExpectText("DOCTYPE");
+                ReadUntil(">");  // the internal subset is not recognised
+            }
+            break;
+        }
+        default: {
+            const int32_t nameId = table.IdOfName(ReadNameView());
+            if (IsEOF()) Fail("Не завершено определение элемента");
+            if (!(classes[CurChar] & kBlank) && CurChar != '/' && CurChar != '>')
+                Fail("Некорретный символ в имени элемента");
+            XmlRef<TXmlElement> element = MakeXml<TXmlElement>(tableRef, nameId);
+            target->AppendNew(element);  // in the tree before its attributes and content
+            ReadAttributes(*element, table);
+            if (CurChar == '/') {
+                ExpectText("/>");
+            } else {
+                ExpectChar('>');
+                open.push_back({element.get(), target});
+                target = &element->ChildListObject();
+            }
+            break;
+        }
+        }
+    }
+}
+
+// ---- string and stream sources --------------------------------------------------------------
+
+TXmlStrSource::TXmlStrSource(std::string_view text) {
+    pos_ = reinterpret_cast<const unsigned char*>(text.data());
+    end_ = pos_ + text.size();
+    CurChar = text.empty() ? 0 : *pos_;
+}
+
+TXmlStmSource::TXmlStmSource(TByteStream& stream, size_t bufferSize)
+    : stream_(stream), bufferSize_(bufferSize == 0 ? 1 : bufferSize) {
+    const int64_t size = stream.Size();
+    remaining_ = size > 0 ? static_cast<uint64_t>(size) : 0;
+    buffer_.reset(new unsigned char[std::min<uint64_t>(bufferSize_, std::max<uint64_t>(remaining_, 1))]);
+    if (remaining_ > 0) {
+        FetchBlock();
+        CurChar = *pos_;
+    }
+}
+
+void TXmlStmSource::FetchBlock() {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(remaining_, bufferSize_));
+    stream_.ReadBuffer(buffer_.get(), n);
+    remaining_ -= n;
+    pos_ = buffer_.get();
+    end_ = pos_ + n;
+}
+
+void TXmlNodeList::ParseXml(TXmlSource& source, TXmlNameTable& table, bool preserveWhiteSpace) {
+    source.ParseContent(*this, table, preserveWhiteSpace);
+}
+
+}  // namespace xml

@@ -1,0 +1,123 @@
+// The XML text parser's input: a source over a string (read in place) or over a byte stream
+// (read in blocks), with one character of lookahead and the pooled token stack.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace xml {
+
+class TByteStream;
+class TXmlNameTable;
+class TXmlNode;
+class TXmlNodeList;
+
+// A growable character buffer collecting one token; reset keeps its storage.
+class TXmlToken {
+public:
+    TXmlToken() { text_.reserve(32); }
+    void Reset() { text_.clear(); }
+    void AddChar(char c) { text_.push_back(c); }
+    void AddText(const char* data, size_t count) { text_.append(data, count); }
+    const std::string& Text() const { return text_; }
+    bool Empty() const { return text_.empty(); }
+
+private:
+    std::string text_;
+};
+
+class TXmlSource {
+public:
+    TXmlSource();
+    virtual ~TXmlSource();
+    TXmlSource(const TXmlSource&) = delete;
+    TXmlSource& operator=(const TXmlSource&) = delete;
+
+    // The current character; 0 once the input is exhausted (a 0 byte inside it is ordinary data).
+    unsigned char CurChar = 0;
+
+    bool IsEOF() const { return pos_ == end_ && remaining_ == 0; }
+    // Advances by one character; false (CurChar 0) when the input is exhausted.
+    bool Next() {
+        if (end_ - pos_ > 1) {
+            CurChar = *++pos_;
+            return true;
+        }
+        return NextBlock();
+    }
+
+    // The token stack: tokens are pooled per depth and reused.
+    void NewToken();
+    void AddChar(char c) { current_->AddChar(c); }
+    void AddText(const char* data, size_t count) { current_->AddText(data, count); }
+    std::string AcceptToken();
+    // Pops the current token without copying it; its text stays readable until the next NewToken.
+    const std::string& DropToken();
+
+    // The reading operations of the grammar; each fails with the library's error.
+    void SkipBlanks();
+    std::string ReadName();
+    int32_t ReadDecimal();
+    int32_t ReadHex();
+    char ReadCharRef();
+    void ExpectChar(char c);
+    void ExpectText(std::string_view text);
+    std::string ReadQuoted(char quote);
+    void ReadAttributes(TXmlNode& node, TXmlNameTable& table);
+    std::string ReadUntil(std::string_view terminator);
+
+    // Appends the nodes of the content at the source to the list, up to the end of the input or an
+    // end tag at this level (then CurChar is "/", the "<" consumed). Element content is parsed
+    // with an explicit stack, so the depth of a document is bounded by memory, not by the thread's
+    // stack.
+    void ParseContent(TXmlNodeList& list, TXmlNameTable& table, bool preserveWhiteSpace);
+
+protected:
+    // The window of input at hand: CurChar is *pos_ while pos_ < end_.
+    const unsigned char* pos_ = nullptr;
+    const unsigned char* end_ = nullptr;
+    // Bytes still to be fetched into the window (always 0 for an in-place string).
+    uint64_t remaining_ = 0;
+    // Fetches the next block into the window; called only while remaining_ > 0.
+    virtual void FetchBlock() {}
+
+private:
+    bool NextBlock();
+    // Reads a name at CurChar (after checking it starts one); the view stays valid until the next
+    // token operation.
+    std::string_view ReadNameView();
+    [[noreturn]] void FailExpected(std::string_view what);
+
+    std::vector<std::unique_ptr<TXmlToken>> tokens_;
+    int top_ = -1;
+    TXmlToken* current_ = nullptr;
+};
+
+// Reads a string in place: the caller keeps the string alive and unchanged while parsing.
+class TXmlStrSource final : public TXmlSource {
+public:
+    explicit TXmlStrSource(std::string_view text);
+};
+
+// Reads a byte stream in blocks of a fixed size, from its start to its size at creation.
+class TXmlStmSource final : public TXmlSource {
+public:
+    TXmlStmSource(TByteStream& stream, size_t bufferSize);
+
+private:
+    void FetchBlock() override;
+
+    TByteStream& stream_;
+    std::unique_ptr<unsigned char[]> buffer_;
+    size_t bufferSize_;
+};
+
+// Character classes of the active 8-bit code page.
+bool IsXmlBlank(unsigned char c);
+bool IsXmlNameStart(unsigned char c);
+bool IsXmlNameChar(unsigned char c);
+
+}  // namespace xml
