@@ -3,8 +3,15 @@
 #include <cstdint>
 #include <string>
 
+// ReaderSettings from the file SettingsFileName, element KRA_MCR_Serial under SettingsSection:
+// the defaults (1, 9600, 0) where the file holds no value. Raises when the file exists but
+// cannot be read, does not parse, or holds a value that is not an integer.
 void LoadSettings();
+// Writes ReaderSettings into the file, creating the file, the section or the element where
+// missing and keeping everything else it holds. The file is replaced in one step, so a failure
+// leaves it as it was.
 void SaveSettings();
+// The whole content of a file as bytes; empty when it cannot be opened.
 std::string ReadWholeFile(const std::string& path);
 
 // The owner window of the settings dialog (the host's AppHandle; null for none).
