@@ -28,6 +28,9 @@ const char DescriptionText[] = "Считыватель магнитных кар
 // thread logging while another one runs KRA_Finalize never meets a destroyed log.
 std::mutex logRefMutex;
 
+// Lines lost to failed log writes since the last line that got through (see DriverLogWrite).
+std::atomic<uint32_t> lostLogLines{0};
+
 std::shared_ptr<TLogFile> DriverLogRef() {
     std::lock_guard<std::mutex> g(logRefMutex);
     return DriverState.DriverLog;
@@ -38,6 +41,7 @@ void SetDriverLog(std::shared_ptr<TLogFile> log) {
     {
         std::lock_guard<std::mutex> g(logRefMutex);
         old = std::exchange(DriverState.DriverLog, std::move(log));
+        lostLogLines = 0;  // a new log starts its own count
     }
     // the old log closes here, outside the reference lock
 }
@@ -169,8 +173,25 @@ bool InitializeDriver(const unsigned char* fileName, const unsigned char* sectio
 
 }  // namespace
 
+// A failed write (full disk, lost share) costs only its own line: neither an export nor the
+// polling thread is stopped by its log. The next line that gets through is preceded by the
+// count of lines lost, so the gap shows in the file itself.
 void DriverLogWrite(int32_t level, std::string_view text, bool addTime) {
-    if (auto log = DriverLogRef()) log->Log(level, text, addTime);
+    auto log = DriverLogRef();
+    if (!log || !log->Accepts(level)) return;
+    try {
+        if (uint32_t lost = lostLogLines.exchange(0)) {
+            try {
+                log->Log(level, "      Log write failed, lines lost: " + std::to_string(lost), true);
+            } catch (const ELogWriteError&) {
+                lostLogLines += lost;
+                throw;
+            }
+        }
+        log->Log(level, text, addTime);
+    } catch (const ELogWriteError&) {
+        ++lostLogLines;
+    }
 }
 
 void DeliverCard(const std::string& text) {

@@ -34,7 +34,7 @@ bool TLogFile::IsOpen() const {
 std::string TLogFile::CurrentUserName() { return platform::UserName(); }
 
 void TLogFile::Log(int32_t level, std::string_view text, bool AddTime) {
-    if (level > Level) return;
+    if (!Accepts(level)) return;
     if (!AddTime) {
         WriteLine(text);
         return;

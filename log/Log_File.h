@@ -35,6 +35,9 @@ public:
     void Lock();
     void Unlock();
 
+    // Whether Log writes lines of this level.
+    bool Accepts(int32_t level) const { return level <= Level; }
+
     static std::string CurrentUserName();
 
     bool IsOpen() const;  // for tests and diagnostics: false once the log has closed for good
