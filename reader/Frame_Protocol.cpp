@@ -8,7 +8,7 @@ constexpr uint8_t StartByte = 0xAA, EndByte = 0xBB;
 constexpr uint32_t HeaderSize = 3, FrameOverhead = 5, MaxDataLength = 122;
 constexpr size_t TraceLineLimit = 75;  // a line longer than this is written out
 
-const char* TracePrefix(int code) { return code == 0 ? "<" : ">"; }
+char TracePrefix(int code) { return code == 0 ? '<' : '>'; }
 
 // The line's garbage: the header as it came, then whatever else the reader sent, which a
 // flush read takes off the line so the next poll starts clean.
@@ -61,14 +61,15 @@ bool ReadAnswer(IByteLink& link, TAnswerBuffer& AnswerBuffer, uint32_t& length, 
 void TraceBytes(int code, const uint8_t* bytes, uint32_t count, const TLineSink& log) {
     if (count == 0) return;
     static const char digits[] = "0123456789ABCDEF";
-    std::string line = TracePrefix(code);
+    std::string line(1, TracePrefix(code));
     for (uint32_t i = 0; i < count; ++i) {
         line += ' ';
         line += digits[bytes[i] >> 4];
         line += digits[bytes[i] & 0x0F];
         if (line.size() > TraceLineLimit && i + 1 < count) {
             log(0, line);
-            line = " ";
+            line.clear();
+            line.push_back(' ');
         }
     }
     log(0, line);
