@@ -71,8 +71,8 @@ Thread::Thread(std::function<void()> body) : impl_(std::make_unique<Impl>()) {
             std::lock_guard<std::mutex> g(started);
             p->id = CurrentThreadId();
             haveId = true;
+            startedCv.notify_one();  // under the lock: the waiter's stack holds the condition
         }
-        startedCv.notify_one();
         std::unique_lock<std::mutex> g(p->m);
         p->cv.wait(g, [p] { return p->resumed; });
         bool run = p->run;
