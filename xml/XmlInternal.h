@@ -140,6 +140,9 @@ struct TXmlAttrData {
     TaggedValue Value;
 };
 
+// Moves a node (and everything below it) onto another table, interning its names there.
+void RemapNames(TXmlNode& node, TXmlNameTable& newTable);
+
 // The abstract node: parent link, name table, attributes, child list (made on first use).
 class TXmlNode : public TXmlBase, public virtual IXmlNode {
 public:
@@ -272,6 +275,7 @@ protected:
 
 private:
     friend class TXmlNodeList;
+    friend void RemapNames(TXmlNode& node, TXmlNameTable& newTable);
     TXmlNode* FirstChildById(int32_t index) const;
     int32_t ChoiceOf(int32_t index, const TXmlAttrData& attr, const std::vector<std::string>& allowed);
 
@@ -280,9 +284,6 @@ private:
     std::vector<TXmlAttrData> attrs_;
     XmlRef<TXmlNodeList> children_;
 };
-
-// Moves a node (and everything below it) onto another table, interning its names there.
-void RemapNames(TXmlNode& node, TXmlNameTable& newTable);
 
 // ---------------------------------------------------------------------------------------------
 
