@@ -11,6 +11,7 @@ namespace platform {
 
 struct SerialPort::Impl {
     HANDLE PortHandle = INVALID_HANDLE_VALUE;
+    HANDLE Claim = nullptr;  // named after the port while we hold it
     HANDLE ReadEvent = nullptr;
     HANDLE WriteEvent = nullptr;
     OVERLAPPED ReadOverlapped{};
@@ -40,6 +41,7 @@ SerialPort::SerialPort() : impl_(std::make_unique<Impl>()) {
 
 SerialPort::~SerialPort() {
     if (impl_->PortHandle != INVALID_HANDLE_VALUE) CloseHandle(impl_->PortHandle);
+    if (impl_->Claim) CloseHandle(impl_->Claim);
     if (impl_->WriteEvent) CloseHandle(impl_->WriteEvent);
     if (impl_->ReadEvent) CloseHandle(impl_->ReadEvent);
 }
@@ -50,6 +52,19 @@ bool SerialPort::Open(const std::string& devicePath, int32_t baudRate) {
     impl_->PortHandle = CreateFileA(devicePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_OVERLAPPED, nullptr);
     if (impl_->PortHandle == INVALID_HANDLE_VALUE) return false;
+    // Share mode 0 keeps other openers out on Windows; Wine does not apply share modes to
+    // devices, so a second driver on the same port would steal the reader's bytes. A named
+    // object per port keeps a second driver out there too.
+    std::string claim = "kra_MCR_Serial.";
+    for (char c : devicePath) claim += c == '\\' ? '_' : c;
+    impl_->Claim = CreateMutexA(nullptr, FALSE, claim.c_str());
+    if (impl_->Claim && GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(impl_->Claim);
+        impl_->Claim = nullptr;
+        CloseHandle(impl_->PortHandle);
+        impl_->PortHandle = INVALID_HANDLE_VALUE;
+        return false;
+    }
 
     COMMTIMEOUTS timeouts{};
     timeouts.ReadIntervalTimeout = 15;

@@ -461,7 +461,7 @@ int main(int argc, char** argv) {
                 break;
             }
             if (answer.empty()) Log("poll #%ld -> %s", polls, step->text.c_str());
-            else Log("poll #%ld -> %s: %s last=%lld", polls, step->text.c_str(), Hex(answer).c_str(), NowMicros());
+            else Log("poll #%ld -> %s: %s last=%lld", polls, step->text.c_str(), Hex(answer, 1024).c_str(), NowMicros());
         }
     }
     if (o.streamRate > 0) Log("stream: %lld bytes sent, %lld dropped (line full)", streamSent, streamDropped);
