@@ -10,6 +10,10 @@ namespace xml {
 
 namespace {
 
+// The indented layout repeats the depth in tabs on every line, so its size grows with the
+// square of the depth; deeper trees than this are written only in the compact layout.
+constexpr int32_t kMaxIndentDepth = 4096;
+
 const std::array<bool, 256> kMarkupChar = [] {
     std::array<bool, 256> t{};
     t['"'] = t['&'] = t['<'] = t['>'] = true;
@@ -107,6 +111,7 @@ private:
         case xnkElement: {
             auto& element = static_cast<TXmlElement&>(node);
             if (!compact) {
+                if (depth > kMaxIndentDepth) RaiseXmlError("Слишком большая глубина вложенности элементов");
                 out_ += "\r\n";
                 out_.append(static_cast<size_t>(depth), '\t');
                 brk = true;
