@@ -5,9 +5,20 @@
 
 #include "driver/Main.h"
 #include "platform/Files.h"
+#include "settings/SettingsFile.h"
 #include "settings/SettingsForm.h"
+#include "xml/XmlLib.h"
+#include "xml/XmlStreams.h"
+
+using xml::IXmlDocument;
+using xml::IXmlElement;
+using xml::IXmlNode;
+using xml::XmlRef;
 
 namespace {
+
+const char DriverElementName[] = "KRA_MCR_Serial";
+const char RootElementName[] = "XML";
 
 void* applicationHandle = nullptr;
 
@@ -38,6 +49,21 @@ TFileRead ReadFileBytes(const std::string& path) {
     return read;
 }
 
+// The root of a settings file, made where the file has none. A file that is empty gets the
+// declaration too, as a new one; whatever a rootless file does hold (its declaration, comments)
+// stays in front of the new root.
+XmlRef<IXmlElement> ObtainRoot(const XmlRef<IXmlDocument>& document) {
+    if (XmlRef<IXmlElement> root = document->DocumentElement()) return root;
+    if (document->ChildList()->ItemCount() == 0) return document->NewDocument("1.0", "", RootElementName);
+    return document->AppendChildElement(RootElementName);
+}
+
+XmlRef<IXmlNode> ObtainChildElement(const XmlRef<IXmlNode>& parent, const std::string& name) {
+    if (XmlRef<IXmlNode> child = parent->FindChildElement(name)) return child;
+    parent->AppendChildElement(name);
+    return parent->FindChildElement(name);
+}
+
 }  // namespace
 
 std::string ReadWholeFile(const std::string& path) {
@@ -48,9 +74,53 @@ std::string ReadWholeFile(const std::string& path) {
     }
 }
 
-// The XML store comes with the XML library; until then the driver runs on the defaults.
-void LoadSettings() { DriverState.ReaderSettings = TReaderSettings{1, 9600, 0}; }
-void SaveSettings() {}
+void LoadSettings() {
+    TReaderSettings& settings = DriverState.ReaderSettings;
+    settings = TReaderSettings{1, 9600, 0};
+    const std::string& fileName = DriverState.SettingsFileName;
+    if (fileName.empty() || !platform::PathExists(fileName)) return;
+
+    // A file that is there but cannot be read (locked, no access) is a failure, not a file
+    // without settings: the reader must not start on a port nobody chose.
+    const TFileRead read = ReadFileBytes(fileName);
+    if (!read.complete)
+        throw std::runtime_error(std::string(read.opened ? "Cannot read file \"" : "Cannot open file \"") +
+                                 platform::FullPathName(fileName) + "\". " + read.error.message);
+
+    XmlRef<IXmlDocument> document = xml::NewXmlDocument("", "1.0");
+    document->LoadXmlText(read.bytes);
+    XmlRef<IXmlElement> root = document->DocumentElement();
+    if (!root) return;
+    XmlRef<IXmlNode> section = root->FindChildElement(DriverState.SettingsSection);
+    if (!section) return;
+    XmlRef<IXmlNode> element = section->FindChildElement(DriverElementName);
+    if (!element) return;
+    settings.COM_Number = element->ReadIntAttr("COM_Number", 1);
+    settings.Baud = element->ReadIntAttr("Baud", 9600);
+    settings.Bits = element->ReadIntAttr("Bits", 0);
+}
+
+void SaveSettings() {
+    const std::string& fileName = DriverState.SettingsFileName;
+    if (fileName.empty()) throw std::runtime_error("Cannot create file \"\". The settings file has no name");
+    XmlRef<IXmlDocument> document;
+    if (platform::PathExists(fileName)) {
+        document = xml::NewXmlDocument("", "1.0");
+        document->LoadFromFile(fileName);
+    } else {
+        document = xml::NewXmlDocument(RootElementName, "1.0");
+    }
+    XmlRef<IXmlNode> section = ObtainChildElement(ObtainRoot(document), DriverState.SettingsSection);
+    XmlRef<IXmlNode> element = ObtainChildElement(section, DriverElementName);
+    const TReaderSettings& settings = DriverState.ReaderSettings;
+    element->WriteIntAttr("COM_Number", settings.COM_Number);
+    element->WriteIntAttr("Baud", settings.Baud);
+    element->WriteIntAttr("Bits", settings.Bits);
+
+    xml::TMemoryStream text;
+    document->SaveToStream(text);
+    ReplaceFileContent(fileName, text.Data());
+}
 
 void SetApplicationHandle(void* appHandle) { applicationHandle = appHandle; }
 void* ApplicationHandle() { return applicationHandle; }

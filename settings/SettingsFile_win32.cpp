@@ -1,0 +1,63 @@
+#include <windows.h>
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "platform/Files.h"
+#include "settings/SettingsFile.h"
+
+namespace {
+
+std::string SystemMessage(DWORD code) {
+    char* text = nullptr;
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                             nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string message(text ? text : "", n);
+    if (text) LocalFree(text);
+    while (!message.empty() && (message.back() == '\r' || message.back() == '\n' || message.back() == ' '))
+        message.pop_back();
+    return message;
+}
+
+[[noreturn]] void Fail(const char* what, const std::string& path, DWORD code) {
+    throw std::runtime_error(std::string(what) + " \"" + platform::FullPathName(path) + "\". " + SystemMessage(code));
+}
+
+}  // namespace
+
+void ReplaceFileContent(const std::string& path, const std::string& bytes) {
+    const std::string temp = ReplacementFileName(path);
+    const DWORD old = GetFileAttributesA(path.c_str());
+    DWORD attributes = old == INVALID_FILE_ATTRIBUTES
+                           ? 0
+                           : old & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                    FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+    if (attributes == 0) attributes = FILE_ATTRIBUTE_NORMAL;
+
+    DeleteFileA(temp.c_str());  // a leftover of an interrupted save
+    HANDLE file = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr);
+    if (file == INVALID_HANDLE_VALUE) Fail("Cannot create file", temp, GetLastError());
+    size_t written = 0;
+    DWORD code = ERROR_SUCCESS;
+    while (written < bytes.size()) {
+        DWORD done = 0;
+        const DWORD piece = static_cast<DWORD>(std::min<size_t>(bytes.size() - written, 1u << 20));
+        if (!WriteFile(file, bytes.data() + written, piece, &done, nullptr) || done == 0) {
+            code = GetLastError();
+            if (code == ERROR_SUCCESS) code = ERROR_WRITE_FAULT;
+            break;
+        }
+        written += done;
+    }
+    if (code == ERROR_SUCCESS && !FlushFileBuffers(file)) code = GetLastError();
+    CloseHandle(file);
+    if (code != ERROR_SUCCESS) {
+        DeleteFileA(temp.c_str());
+        Fail("Cannot write file", temp, code);
+    }
+    if (!MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        code = GetLastError();
+        DeleteFileA(temp.c_str());
+        Fail("Cannot replace file", path, code);
+    }
+}

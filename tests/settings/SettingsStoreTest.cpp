@@ -1,0 +1,246 @@
+// The reader settings in the host's XML file: what a load takes from it, what a save leaves in it.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "driver/Main.h"
+#include "platform/Files.h"
+#include "settings/SettingsFile.h"
+#include "settings/SettingsUnit.h"
+#include "xml/XmlLib.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string Declaration = "<?xml version=\"1.0\" encoding=\"windows-1251\"?>";
+
+// The file a save makes where there was none, with the given driver element line.
+std::string NewFile(const std::string& section, const std::string& element) {
+    return Declaration + "\r\n<XML>\r\n\t<" + section + ">\r\n\t\t" + element + "\r\n\t</" + section + ">\r\n</XML>";
+}
+
+std::string Slurp(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void Put(const fs::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+class SettingsStore : public ::testing::Test {
+protected:
+    fs::path folder, file;
+
+    void SetUp() override {
+        folder = fs::temp_directory_path() /
+                 ("kra-settings-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+        file = folder / "host.xml";
+        DriverState.SettingsFileName = file.string();
+        DriverState.SettingsSection = "Devices";
+        DriverState.ReaderSettings = TReaderSettings{77, 77, 77};
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(folder, ignored);
+    }
+
+    void Save(int32_t port, int32_t baud, int32_t bits) {
+        DriverState.ReaderSettings = TReaderSettings{port, baud, bits};
+        SaveSettings();
+    }
+    void ExpectSettings(int32_t port, int32_t baud, int32_t bits) {
+        EXPECT_EQ(DriverState.ReaderSettings.COM_Number, port);
+        EXPECT_EQ(DriverState.ReaderSettings.Baud, baud);
+        EXPECT_EQ(DriverState.ReaderSettings.Bits, bits);
+    }
+};
+
+TEST_F(SettingsStore, NoFileGivesDefaultsAndASaveWritesTheSixLineFile) {
+    LoadSettings();
+    ExpectSettings(1, 9600, 0);
+    EXPECT_FALSE(fs::exists(file));  // a load never creates the file
+
+    Save(3, 9600, 24);
+    EXPECT_EQ(Slurp(file), NewFile("Devices", "<KRA_MCR_Serial COM_Number=\"3\" Baud=\"9600\" Bits=\"24\"/>"));
+    EXPECT_FALSE(fs::exists(ReplacementFileName(file.string())));
+    LoadSettings();
+    ExpectSettings(3, 9600, 24);
+}
+
+TEST_F(SettingsStore, LoadTakesWhatTheFileHoldsAndDefaultsTheRest) {
+    const struct {
+        const char* name;
+        std::string text;
+        int32_t port, baud, bits;
+    } cases[] = {
+        {"only Baud", "<XML><Devices><KRA_MCR_Serial Baud=\"19200\"/></Devices></XML>", 1, 19200, 0},
+        {"all three, any order", "<R><Devices><KRA_MCR_Serial Bits=\"40\" COM_Number=\"7\" Baud=\"115200\"/></Devices></R>",
+         7, 115200, 40},
+        {"first of two elements",
+         "<XML><Devices><KRA_MCR_Serial COM_Number=\"4\"/><KRA_MCR_Serial COM_Number=\"5\"/></Devices></XML>", 4, 9600, 0},
+        {"first of two sections",
+         "<XML><Devices><KRA_MCR_Serial COM_Number=\"4\"/></Devices><Devices><KRA_MCR_Serial COM_Number=\"5\"/></Devices></XML>",
+         4, 9600, 0},
+        {"section differs in case", "<XML><devices><KRA_MCR_Serial COM_Number=\"4\"/></devices></XML>", 1, 9600, 0},
+        {"element nested deeper", "<XML><Other><Devices><KRA_MCR_Serial COM_Number=\"4\"/></Devices></Other></XML>", 1, 9600,
+         0},
+        {"no driver element", "<XML><Devices><Printer Port=\"2\"/></Devices></XML>", 1, 9600, 0},
+        {"empty file", "", 1, 9600, 0},
+        {"declaration and comment only", Declaration + "\r\n<!-- host settings -->", 1, 9600, 0},
+    };
+    for (const auto& c : cases) {
+        Put(file, c.text);
+        DriverState.ReaderSettings = TReaderSettings{77, 77, 77};
+        LoadSettings();
+        SCOPED_TRACE(c.name);
+        ExpectSettings(c.port, c.baud, c.bits);
+    }
+}
+
+TEST_F(SettingsStore, ValueThatIsNotANumberFailsTheLoadAfterTheValuesReadBeforeIt) {
+    Put(file, "<XML><Devices><KRA_MCR_Serial COM_Number=\"x\" Baud=\"19200\" Bits=\"8\"/></Devices></XML>");
+    EXPECT_THROW(LoadSettings(), xml::TXmlError);
+    ExpectSettings(1, 9600, 0);
+
+    Put(file, "<XML><Devices><KRA_MCR_Serial COM_Number=\"5\" Baud=\"x\" Bits=\"8\"/></Devices></XML>");
+    EXPECT_THROW(LoadSettings(), xml::TXmlError);
+    ExpectSettings(5, 9600, 0);
+}
+
+TEST_F(SettingsStore, FileThatDoesNotParseFailsBothWaysAndStaysUntouched) {
+    const std::string broken = "<XML><Devices><KRA_MCR_Serial COM_Number=\"5\"/></Devices>";
+    Put(file, broken);
+    EXPECT_THROW(LoadSettings(), xml::TXmlError);
+    ExpectSettings(1, 9600, 0);
+    EXPECT_THROW(Save(2, 9600, 0), xml::TXmlError);
+    EXPECT_EQ(Slurp(file), broken);
+}
+
+TEST_F(SettingsStore, SectionNameThatIsNotASimpleName) {
+    DriverState.SettingsSection = "Host/Devices";
+    LoadSettings();  // no file: nothing to look into
+    ExpectSettings(1, 9600, 0);
+    EXPECT_THROW(Save(2, 9600, 0), xml::TXmlError);
+    EXPECT_FALSE(fs::exists(file));
+
+    Put(file, "<XML/>");
+    EXPECT_THROW(LoadSettings(), xml::TXmlError);
+    EXPECT_THROW(Save(2, 9600, 0), xml::TXmlError);
+    EXPECT_EQ(Slurp(file), "<XML/>");
+}
+
+TEST_F(SettingsStore, BinaryFileIsRead) {
+    auto document = xml::NewXmlDocument("Host", "1.0");
+    auto element = document->DocumentElement()->AppendChildElement("Devices")->AppendChildElement("KRA_MCR_Serial");
+    element->WriteIntAttr("COM_Number", 6);
+    element->WriteIntAttr("Baud", 57600);
+    element->WriteIntAttr("Bits", 16);
+    Put(file, document->GetBinaryXml());
+    LoadSettings();
+    ExpectSettings(6, 57600, 16);
+}
+
+TEST_F(SettingsStore, SaveKeepsTheHostsContentInOrderAndUpdatesTheFirstElementOnly) {
+    Put(file,
+        "<?xml version=\"1.0\" encoding=\"windows-1251\"?>\n<Host>  <Window Left=\"10\" Top=\"20\"/>\n"
+        "<!-- readers --><Devices><Printer Port=\"LPT1\">on</Printer>"
+        "<KRA_MCR_Serial Baud=\"19200\" Extra=\"kept\"/><KRA_MCR_Serial COM_Number=\"9\"/></Devices>"
+        "<Users><User Name=\"Иван\"/></Users></Host>");
+    Save(3, 38400, 8);
+    EXPECT_EQ(Slurp(file), Declaration +
+                               "\r\n<Host>"
+                               "\r\n\t<Window Left=\"10\" Top=\"20\"/>"
+                               "<!-- readers -->"
+                               "\r\n\t<Devices>"
+                               "\r\n\t\t<Printer Port=\"LPT1\">on</Printer>"
+                               "\r\n\t\t<KRA_MCR_Serial Baud=\"38400\" Extra=\"kept\" COM_Number=\"3\" Bits=\"8\"/>"
+                               "\r\n\t\t<KRA_MCR_Serial COM_Number=\"9\"/>"
+                               "\r\n\t</Devices>"
+                               "\r\n\t<Users>"
+                               "\r\n\t\t<User Name=\"Иван\"/>"
+                               "\r\n\t</Users>"
+                               "\r\n</Host>");
+}
+
+TEST_F(SettingsStore, SaveAppendsASectionWithTheExactName) {
+    Put(file, "<XML><devices><KRA_MCR_Serial COM_Number=\"4\"/></devices></XML>");
+    Save(2, 9600, 0);
+    EXPECT_EQ(Slurp(file), "\r\n<XML>\r\n\t<devices>\r\n\t\t<KRA_MCR_Serial COM_Number=\"4\"/>\r\n\t</devices>"
+                           "\r\n\t<Devices>\r\n\t\t<KRA_MCR_Serial COM_Number=\"2\" Baud=\"9600\" Bits=\"0\"/>\r\n\t</Devices>"
+                           "\r\n</XML>");
+}
+
+TEST_F(SettingsStore, FileWithoutRootGetsOneAndKeepsWhatItHeld) {
+    Put(file, "");
+    Save(3, 9600, 24);
+    EXPECT_EQ(Slurp(file), NewFile("Devices", "<KRA_MCR_Serial COM_Number=\"3\" Baud=\"9600\" Bits=\"24\"/>"));
+
+    Put(file, Declaration + "\r\n<!-- kept -->");
+    Save(3, 9600, 24);
+    EXPECT_EQ(Slurp(file), Declaration + "<!-- kept -->\r\n<XML>\r\n\t<Devices>\r\n\t\t"
+                                         "<KRA_MCR_Serial COM_Number=\"3\" Baud=\"9600\" Bits=\"24\"/>\r\n\t</Devices>\r\n</XML>");
+}
+
+TEST_F(SettingsStore, BinaryFileIsSavedAsTextWithItsContent) {
+    auto document = xml::NewXmlDocument("Host", "1.0");
+    document->DocumentElement()->AppendChildElement("Window")->WriteIntAttr("Left", 10);
+    Put(file, document->GetBinaryXml());
+    Save(4, 9600, 0);
+    EXPECT_EQ(Slurp(file), Declaration + "\r\n<Host>\r\n\t<Window Left=\"10\"/>\r\n\t<Devices>\r\n\t\t"
+                                         "<KRA_MCR_Serial COM_Number=\"4\" Baud=\"9600\" Bits=\"0\"/>\r\n\t</Devices>\r\n</Host>");
+}
+
+TEST_F(SettingsStore, FailedWriteLeavesTheFileAsItWas) {
+    const std::string before = "<XML><Devices><KRA_MCR_Serial COM_Number=\"4\"/></Devices></XML>";
+    Put(file, before);
+    fs::create_directory(ReplacementFileName(file.string()));  // the new file cannot be made
+    EXPECT_THROW(Save(2, 9600, 0), std::exception);
+    EXPECT_EQ(Slurp(file), before);
+    fs::remove(ReplacementFileName(file.string()));
+
+    Put(ReplacementFileName(file.string()), "left over from an interrupted save");
+    Save(2, 9600, 0);
+    EXPECT_NE(Slurp(file).find("COM_Number=\"2\""), std::string::npos);
+    EXPECT_FALSE(fs::exists(ReplacementFileName(file.string())));
+}
+
+TEST_F(SettingsStore, MissingFolderFailsTheSave) {
+    DriverState.SettingsFileName = (folder / "no-such-folder" / "host.xml").string();
+    EXPECT_THROW(Save(2, 9600, 0), std::exception);
+    DriverState.SettingsFileName.clear();
+    EXPECT_THROW(Save(2, 9600, 0), std::exception);
+}
+
+#ifdef _WIN32
+// Only Win32 has share modes: a file the host holds open without sharing cannot be read.
+TEST_F(SettingsStore, LockedFileFailsBothWaysAndStaysUntouched) {
+    const std::string before = "<XML><Devices><KRA_MCR_Serial COM_Number=\"4\"/></Devices></XML>";
+    Put(file, before);
+    platform::File lock;
+    ASSERT_TRUE(lock.Open(file.string(), platform::FileAccess::ReadWrite, platform::ShareNone,
+                          platform::FileDisposition::OpenExisting));
+    EXPECT_THROW(LoadSettings(), std::exception);  // not the defaults: nobody chose COM1
+    EXPECT_EQ(ReadWholeFile(file.string()), "");
+    EXPECT_THROW(Save(2, 9600, 0), std::exception);
+    lock.Close();
+    EXPECT_EQ(Slurp(file), before);
+}
+#endif
+
+TEST_F(SettingsStore, ReadWholeFileGivesTheBytesAsTheyAre) {
+    EXPECT_EQ(ReadWholeFile((folder / "missing.xml").string()), "");
+    std::string bytes;
+    for (int i = 0; i < 10000; ++i) bytes.push_back(static_cast<char>(i * 7));  // NULs, CR, LF, 0xFF ...
+    Put(file, bytes);
+    EXPECT_EQ(ReadWholeFile(file.string()), bytes);
+}
+
+}  // namespace
