@@ -35,23 +35,26 @@ std::string TLogFile::CurrentUserName() { return platform::UserName(); }
 
 void TLogFile::Log(int32_t level, std::string_view text, bool AddTime) {
     if (!Accepts(level)) return;
-    if (!AddTime) {
-        WriteLine(text);
-        return;
-    }
     // Stamped outside the lock: lines of different threads may be out of order by one write.
-    std::string line = logname::TimeStamp(platform::LocalNow(), TimeSeparator);
+    std::string line;
+    line.reserve(32 + text.size());
+    if (AddTime) logname::AppendTimeStamp(line, platform::LocalNow(), TimeSeparator);
     line.append(text);
-    WriteLine(line);
+    line.append("\r\n");
+    WriteBytes(line);
 }
 
 void TLogFile::WriteLine(std::string_view text) {
-    platform::Hold hold(FileLock);
-    if (!Handle.IsOpen()) return;
     std::string line;
     line.reserve(text.size() + 2);
     line.append(text);
     line.append("\r\n");
+    WriteBytes(line);
+}
+
+void TLogFile::WriteBytes(const std::string& line) {
+    platform::Hold hold(FileLock);
+    if (!Handle.IsOpen()) return;
     size_t written = 0;
     // A short count is a failed write too: the line would be cut and nobody would know.
     if (!Handle.Write(line.data(), line.size(), &written) || written != line.size())

@@ -44,6 +44,7 @@ public:
 
 private:
     void OpenFile();
+    void WriteBytes(const std::string& line);  // a whole line with its CR LF, under the lock
     bool OpenForAppend(const std::string& name);
     bool IsFull() const;
     void CleanUpDailyFiles(const std::string& dir, const std::string& base) const;

@@ -96,9 +96,7 @@ bool IsExpiredDailyFile(const platform::DirEntry& entry, std::string_view base, 
            LocalMilliseconds(entry.lastWrite) < threshold;
 }
 
-std::string TimeStamp(const platform::LocalTime& t, std::string_view sep) {
-    std::string s;
-    s.reserve(26 + 2 * sep.size());
+void AppendTimeStamp(std::string& s, const platform::LocalTime& t, std::string_view sep) {
     Put2(s, t.day);
     s.push_back('.');
     Put2(s, t.month);
@@ -114,6 +112,12 @@ std::string TimeStamp(const platform::LocalTime& t, std::string_view sep) {
     s.push_back(static_cast<char>('0' + t.millisecond / 100 % 10));
     Put2(s, t.millisecond % 100);
     s.append("> ");
+}
+
+std::string TimeStamp(const platform::LocalTime& t, std::string_view sep) {
+    std::string s;
+    s.reserve(26 + 2 * sep.size());
+    AppendTimeStamp(s, t, sep);
     return s;
 }
 

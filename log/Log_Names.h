@@ -47,6 +47,7 @@ bool IsExpiredDailyFile(const platform::DirEntry& entry, std::string_view base, 
 
 // "DD.MM.YYYY HH:NN:SS.ZZZ> " with the regional time separator in place of each colon.
 std::string TimeStamp(const platform::LocalTime& t, std::string_view timeSeparator);
+void AppendTimeStamp(std::string& out, const platform::LocalTime& t, std::string_view timeSeparator);
 
 // Milliseconds of local wall-clock time from a fixed origin: orders times and measures spans.
 int64_t LocalMilliseconds(const platform::LocalTime& t);
