@@ -92,13 +92,18 @@ TEST_P(NumberedRotation, EveryFileMovesUpAndTheOldestGoes) {
 INSTANTIATE_TEST_SUITE_P(Counts, NumberedRotation, ::testing::Values(5, 1, 12));
 
 TEST_F(LogFile, ZeroLimitRotatesAtOpenAndAfterEveryLine) {
-    TLogFile log(At("kra.log"), 0, 1, 1, 3, false);
-    EXPECT_EQ(Names(), (std::set<std::string>{"kra.01.log", "kra.02.log"}));  // the open rotated at once
-    for (const char* line : {"a", "b", "c", "d"}) log.Log(1, line, false);
-    EXPECT_EQ(Names(), (std::set<std::string>{"kra.01.log", "kra.02.log", "kra.03.log"}));
-    EXPECT_EQ(Read(At("kra.01.log")), "");
-    EXPECT_EQ(Read(At("kra.02.log")), "d\r\n");
-    EXPECT_EQ(Read(At("kra.03.log")), "c\r\n");
+    for (int32_t maxSizeKB : {0, 4194304}) {  // 4194304 KB is 2^32 bytes: the limit wraps to 0
+        SCOPED_TRACE(maxSizeKB);
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+        TLogFile log(At("kra.log"), maxSizeKB, 1, 1, 3, false);
+        EXPECT_EQ(Names(), (std::set<std::string>{"kra.01.log", "kra.02.log"}));  // the open rotated at once
+        for (const char* line : {"a", "b", "c", "d"}) log.Log(1, line, false);
+        EXPECT_EQ(Names(), (std::set<std::string>{"kra.01.log", "kra.02.log", "kra.03.log"}));
+        EXPECT_EQ(Read(At("kra.01.log")), "");
+        EXPECT_EQ(Read(At("kra.02.log")), "d\r\n");
+        EXPECT_EQ(Read(At("kra.03.log")), "c\r\n");
+    }
 }
 
 TEST_F(LogFile, StartAppendsToTheCurrentFileOrRotatesAFullOne) {
