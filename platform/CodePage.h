@@ -5,6 +5,17 @@
 #include <string>
 #include <string_view>
 
+// <windows.h> maps these names to its A/W functions; ours are plain functions.
+#ifdef IsCharAlpha
+#undef IsCharAlpha
+#endif
+#ifdef IsCharAlphaNumeric
+#undef IsCharAlphaNumeric
+#endif
+#ifdef CharUpper
+#undef CharUpper
+#endif
+
 namespace platform {
 
 // Letters and letters-or-digits of the active code page (IsCharAlphaA, IsCharAlphaNumericA).

@@ -3,6 +3,10 @@
 
 #include <windows.h>
 #include <oleauto.h>
+// The system's A/W macros would rename our functions.
+#undef IsCharAlpha
+#undef IsCharAlphaNumeric
+#undef CharUpper
 
 #include <atomic>
 

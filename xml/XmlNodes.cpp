@@ -482,7 +482,8 @@ void TXmlNode::WriteFloatAttr(std::string_view name, double value) {
 int32_t TXmlNode::ReadHexAttrById(int32_t index, int32_t defaultValue) {
     const TXmlAttrData* a = FindAttr(index);
     if (!a) return defaultValue;
-    const std::string text = "$" + ValueAsText(a->Value);
+    std::string text(1, '$');
+    text += ValueAsText(a->Value);
     // "$" and one to eight hexadecimal digits, nothing else.
     uint32_t v = 0;
     bool ok = text.size() >= 2 && text.size() <= 9;
@@ -493,7 +494,7 @@ int32_t TXmlNode::ReadHexAttrById(int32_t index, int32_t defaultValue) {
         else if (c >= 'A' && c <= 'F') v = v * 16 + static_cast<uint32_t>(c - 'A' + 10);
         else ok = false;
     }
-    if (!ok) RaiseXmlError("'" + text + "' is not a valid integer value");
+    if (!ok) RaiseXmlError(Format1("'%s' is not a valid integer value", text));
     return static_cast<int32_t>(v);
 }
 int32_t TXmlNode::ReadHexAttr(std::string_view name, int32_t defaultValue) {
@@ -520,7 +521,8 @@ int32_t TXmlNode::ChoiceOf(int32_t index, const TXmlAttrData& attr, const std::v
         list += allowed[i];
     }
     std::string message = Format1("Неверное значение атрибута \"%s\" элемента ", nameTable_->NameRef(index));
-    message += "\"" + NameString() + "\".\r\nДопустимые значения:\r\n" + list;
+    message += Format1("\"%s\".\r\nДопустимые значения:\r\n", NameString());
+    message += list;
     RaiseXmlError(message);
 }
 
