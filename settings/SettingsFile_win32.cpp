@@ -33,6 +33,8 @@ void ReplaceFileContent(const std::string& path, const std::string& bytes) {
                            : old & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                                     FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
     if (attributes == 0) attributes = FILE_ATTRIBUTE_NORMAL;
+    // The system refuses to replace a read-only file; say so before anything is written.
+    if (old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_READONLY)) Fail("Cannot create file", path, ERROR_ACCESS_DENIED);
 
     DeleteFileA(temp.c_str());  // a leftover of an interrupted save
     HANDLE file = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr);

@@ -1,6 +1,10 @@
 // The reader settings in the host's XML file: what a load takes from it, what a save leaves in it.
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -232,6 +236,23 @@ TEST_F(SettingsStore, LockedFileFailsBothWaysAndStaysUntouched) {
     EXPECT_THROW(Save(2, 9600, 0), std::exception);
     lock.Close();
     EXPECT_EQ(Slurp(file), before);
+}
+
+TEST_F(SettingsStore, ReplacedFileKeepsItsHiddenAttribute) {
+    Put(file, "<XML/>");
+    ASSERT_TRUE(SetFileAttributesA(file.string().c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+    Save(2, 9600, 0);
+    EXPECT_NE(Slurp(file).find("COM_Number=\"2\""), std::string::npos);
+    EXPECT_TRUE(GetFileAttributesA(file.string().c_str()) & FILE_ATTRIBUTE_HIDDEN);
+}
+
+TEST_F(SettingsStore, ReadOnlyFileFailsTheSaveAndStaysUntouched) {
+    Put(file, "<XML/>");
+    ASSERT_TRUE(SetFileAttributesA(file.string().c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_THROW(Save(2, 9600, 0), std::exception);
+    SetFileAttributesA(file.string().c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(Slurp(file), "<XML/>");
+    EXPECT_FALSE(fs::exists(ReplacementFileName(file.string())));
 }
 #endif
 
