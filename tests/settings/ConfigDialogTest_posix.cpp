@@ -9,6 +9,7 @@
 
 #include "driver/Main.h"
 #include "settings/SettingsForm.h"
+#include "tests/settings/TempFolder.h"
 
 namespace fs = std::filesystem;
 
@@ -21,13 +22,11 @@ std::string Slurp(const fs::path& path) {
 
 class ConfigDialog : public ::testing::Test {
 protected:
-    fs::path folder = fs::temp_directory_path() / "kra-settings-config-dialog";
+    fs::path folder = FreshTempFolder("config-dialog");
     fs::path file = folder / "host.xml";
     TSettingsForm* shown = nullptr;  // what the operator saw, for the checks
 
     void SetUp() override {
-        fs::remove_all(folder);
-        fs::create_directories(folder);
         DriverState.SettingsFileName = file.string();
         DriverState.SettingsSection = "Devices";
         DriverState.ReaderSettings = TReaderSettings{1, 9600, 0};

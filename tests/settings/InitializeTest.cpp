@@ -7,6 +7,7 @@
 #include <string>
 
 #include "driver/Main.h"
+#include "tests/settings/TempFolder.h"
 
 namespace fs = std::filesystem;
 
@@ -21,9 +22,7 @@ std::string Slurp(const fs::path& path) {
 }
 
 TEST(InitializeWithSettings, UnusableFileIsReportedAsAStartFailure) {
-    const fs::path folder = fs::temp_directory_path() / "kra-settings-initialize";
-    fs::remove_all(folder);
-    fs::create_directories(folder);
+    const fs::path folder = FreshTempFolder("initialize");
     const fs::path file = folder / "host.xml";
     const std::string logPath = folder.string() + static_cast<char>(fs::path::preferred_separator);
 

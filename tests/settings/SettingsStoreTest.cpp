@@ -14,6 +14,7 @@
 #include "platform/Files.h"
 #include "settings/SettingsFile.h"
 #include "settings/SettingsUnit.h"
+#include "tests/settings/TempFolder.h"
 #include "xml/XmlLib.h"
 
 namespace fs = std::filesystem;
@@ -42,10 +43,7 @@ protected:
     fs::path folder, file;
 
     void SetUp() override {
-        folder = fs::temp_directory_path() /
-                 ("kra-settings-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(folder);
-        fs::create_directories(folder);
+        folder = FreshTempFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
         file = folder / "host.xml";
         DriverState.SettingsFileName = file.string();
         DriverState.SettingsSection = "Devices";
