@@ -68,6 +68,19 @@ void BM_SizeQuery(benchmark::State& state) {
 }
 BENCHMARK(BM_SizeQuery);
 
+// The two system calls a line needs, back to back, without the log around them.
+void BM_WriteThenSizeQuery(benchmark::State& state) {
+    const std::string dir = Folder("pair");
+    platform::File f;
+    f.Open(dir + "p.log", platform::FileAccess::Write, platform::ShareRead, platform::FileDisposition::CreateAlways);
+    const std::string line = logname::TimeStamp(platform::LocalNow(), ":") + kText + "\r\n";
+    for (auto _ : state) {
+        f.Write(line.data(), line.size());
+        benchmark::DoNotOptimize(f.SizeLow());
+    }
+}
+BENCHMARK(BM_WriteThenSizeQuery);
+
 // One rotation of the driver's log: five files of 5120 KB, the line that fills 01 shifts them.
 void BM_Rotation5120KB(benchmark::State& state) {
     const std::string dir = Folder("rotation");
