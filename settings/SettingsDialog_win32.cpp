@@ -18,7 +18,8 @@ struct TDialogRun {
     std::exception_ptr failure;  // raised inside the dialog procedure, re-raised after it closed
 };
 
-// Design positions in pixels at 96 dpi; edits and the list keep the standard height of 21.
+// Design positions in pixels at 96 dpi (scaled to the screen's); edits and the list have the
+// standard height of 21.
 struct TPlace {
     int id, left, top, width, height;
 };
@@ -90,19 +91,31 @@ int LabelWidth(HWND label, int designWidth, int room) {
     return std::min(std::max<int>(designWidth, extent.cx), room);
 }
 
+// Screen pixels per design pixel: the font follows the system's dots per inch, so must the layout.
+int ScreenDpi(HWND dialog) {
+    HDC dc = GetDC(dialog);
+    const int dpi = dc ? GetDeviceCaps(dc, LOGPIXELSY) : 96;
+    if (dc) ReleaseDC(dialog, dc);
+    return dpi > 0 ? dpi : 96;
+}
+
 void PlaceControls(HWND dialog) {
+    const int dpi = ScreenDpi(dialog);
+    auto scaled = [dpi](int designPixels) { return MulDiv(designPixels, dpi, 96); };
     const int fieldLeft = 100;
     for (const TPlace& p : Layout) {
-        int width = p.width, height = p.height;
-        if (IsLabel(p.id)) width = LabelWidth(GetDlgItem(dialog, p.id), p.width, fieldLeft - 2 - p.left);
+        int width = scaled(p.width), height = scaled(p.height);
+        if (IsLabel(p.id))
+            width = LabelWidth(GetDlgItem(dialog, p.id), width, scaled(fieldLeft - 2 - p.left));
         // A drop-down list's height is that of its open list; its field keeps the font's height.
-        if (p.id == IDC_BAUDSCB) height += DropDownItems * 16 + 2;
-        SetWindowPos(GetDlgItem(dialog, p.id), nullptr, p.left, p.top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+        if (p.id == IDC_BAUDSCB) height += scaled(DropDownItems * 16 + 2);
+        SetWindowPos(GetDlgItem(dialog, p.id), nullptr, scaled(p.left), scaled(p.top), width, height,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
     }
     // The arrows sit inside the spin field's width again.
     SendDlgItemMessageA(dialog, IDC_COMPORTUD, UDM_SETBUDDY, reinterpret_cast<WPARAM>(GetDlgItem(dialog, IDC_COMPORTSE)), 0);
 
-    RECT frame{0, 0, ClientWidth, ClientHeight};
+    RECT frame{0, 0, scaled(ClientWidth), scaled(ClientHeight)};
     const DWORD style = static_cast<DWORD>(GetWindowLongPtrA(dialog, GWL_STYLE));
     const DWORD exStyle = static_cast<DWORD>(GetWindowLongPtrA(dialog, GWL_EXSTYLE));
     AdjustWindowRectEx(&frame, style, FALSE, exStyle);
