@@ -2,6 +2,7 @@
 #include "log/Log_File.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <thread>
@@ -37,12 +38,35 @@ TEST_F(LogFailure, WriteErrorNamesTheConstructorsFileInEveryMode) {
 }
 
 TEST_F(LogFailure, ReadOnlyFolderGivesAClosedLog) {
-    if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
-    fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
-    TLogFile log(At("kra.log"), 5120, 1, 1, 5, false);
-    EXPECT_FALSE(log.IsOpen());
-    EXPECT_NO_THROW(log.Log(1, "dropped", true));
+    fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+    // Permissions do not bind root: the check then runs in a child that gives up its rights.
+    const bool forked = geteuid() == 0;
+    const pid_t child = forked ? fork() : 0;
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (forked && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
+        int failures = 0;
+        {
+            TLogFile log(At("kra.log"), 5120, 1, 1, 5, false);
+            failures += log.IsOpen();
+            try {
+                log.Log(1, "dropped", true);
+            } catch (...) {
+                ++failures;
+            }
+        }
+        failures += !Names().empty();
+        if (forked) _exit(failures ? 1 : 0);
+        EXPECT_EQ(failures, 0);
+        fs::permissions(folder, fs::perms::owner_all);
+        return;
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
     fs::permissions(folder, fs::perms::owner_all);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST_F(LogFailure, FolderInPlaceOfTheFileGivesAClosedLog) {
