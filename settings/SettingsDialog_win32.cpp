@@ -54,7 +54,10 @@ HMODULE OwnModule() {
 void RegisterSpinClass() {
     using InitFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
     static const bool done = [] {
-        HMODULE comctl = LoadLibraryA("comctl32.dll");
+        // From the system folder only: never a comctl32.dll that lies beside the host.
+        char folder[MAX_PATH];
+        const UINT n = GetSystemDirectoryA(folder, MAX_PATH);
+        HMODULE comctl = n > 0 && n < MAX_PATH ? LoadLibraryA((std::string(folder, n) + "\\comctl32.dll").c_str()) : nullptr;
         auto init = comctl ? reinterpret_cast<InitFn>(reinterpret_cast<void*>(GetProcAddress(comctl, "InitCommonControlsEx")))
                            : nullptr;
         INITCOMMONCONTROLSEX classes{sizeof classes, ICC_UPDOWN_CLASS | ICC_STANDARD_CLASSES};
