@@ -92,6 +92,7 @@ bool IsDailyFileOf(std::string_view name, std::string_view base) {
 
 bool IsExpiredDailyFile(const platform::DirEntry& entry, std::string_view base, int64_t threshold) {
     constexpr uint32_t kCleanable = 0x3F;
+    if (entry.lastWrite.year == 0) return false;  // the system gave no time: never judged old
     return (entry.attributes & ~kCleanable) == 0 && IsDailyFileOf(entry.name, base) &&
            LocalMilliseconds(entry.lastWrite) < threshold;
 }

@@ -101,7 +101,7 @@ enum FileAttribute : uint32_t {
 struct DirEntry {
     std::string name;  // without the folder
     uint32_t attributes = 0;
-    LocalTime lastWrite;  // local time
+    LocalTime lastWrite;  // local time; all zero when the system gave none
 };
 
 // The entries of a folder that match a system wildcard ("C:\\Logs\\*.log"), hidden, system and

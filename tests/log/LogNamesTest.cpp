@@ -128,6 +128,7 @@ TEST(LogNames, CleanUpTakesOnlyOldDailyFilesWithinTheAttributeMask) {
         {"kra.2024-02-01.log", 0x2020, old, false}, // not content-indexed
         {"kra.2024-02-01.log", 0x20, edge, false},  // at the threshold it stays
         {"kra.2024-02-1.log", 0x20, old, false},
+        {"kra.2024-02-01.log", 0x20, platform::LocalTime{}, false},  // no time known
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.name << " attributes " << c.attributes);
