@@ -95,7 +95,8 @@ TStmXmlReader::TStmXmlReader(TByteStream& stream, size_t bufferSize)
 
 void TStmXmlReader::ReadBeyond(unsigned char* buffer, size_t count) {
     if (count > Remaining()) FailRead();
-    const size_t held = static_cast<size_t>(end_ - pos_);
+    // Less than count is held here, or Read would not have come: min() only tells the compiler.
+    const size_t held = std::min(count, static_cast<size_t>(end_ - pos_));
     if (held != 0) std::memcpy(buffer, pos_, held);
     const size_t direct = count - held;
     pos_ = end_ = buffer_.get();

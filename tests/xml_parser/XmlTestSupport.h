@@ -38,34 +38,39 @@ inline std::string DumpValue(const TaggedValue& value) {
 }
 
 inline void DumpAttrs(std::string& out, TXmlNode& node) {
-    for (const TXmlAttrData& attr : node.Attrs())
-        out += " " + node.Table().NameOfId(attr.NameId) + "=" + DumpValue(attr.Value);
+    for (const TXmlAttrData& attr : node.Attrs()) {
+        out += ' ';
+        out += node.Table().NameOfId(attr.NameId);
+        out += '=';
+        out += DumpValue(attr.Value);
+    }
 }
 
 inline void DumpList(std::string& out, TXmlNodeList* list);
 
 // One node: E(name attrs)=direct{children}, T(value), C"..", M"..", P(target attrs)"data"{..}.
 inline void DumpNode(std::string& out, TXmlNode& node) {
+    // Appended piece by piece: GCC 12 warns wrongly about "literal" + std::string.
     switch (node.NodeKind()) {
     case xnkElement: {
         auto& e = static_cast<TXmlElement&>(node);
-        out += "E(" + e.NameString();
+        out.append("E(").append(e.NameString());
         DumpAttrs(out, e);
-        out += ")";
-        if (!e.DirectValue.IsEmpty()) out += "=" + DumpValue(e.DirectValue);
+        out += ')';
+        if (!e.DirectValue.IsEmpty()) out.append("=").append(DumpValue(e.DirectValue));
         break;
     }
-    case xnkText: out += "T(" + DumpValue(static_cast<TXmlText&>(node).Value) + ")"; return;
-    case xnkCDATA: out += "C" + Quoted(static_cast<TXmlCharacterData&>(node).Text); return;
-    case xnkComment: out += "M" + Quoted(static_cast<TXmlCharacterData&>(node).Text); return;
+    case xnkText: out.append("T(").append(DumpValue(static_cast<TXmlText&>(node).Value)).append(")"); return;
+    case xnkCDATA: out.append("C").append(Quoted(static_cast<TXmlCharacterData&>(node).Text)); return;
+    case xnkComment: out.append("M").append(Quoted(static_cast<TXmlCharacterData&>(node).Text)); return;
     case xnkInstruction: {
         auto& pi = static_cast<TXmlProcessingInstruction&>(node);
-        out += "P(" + pi.NameString();
+        out.append("P(").append(pi.NameString());
         DumpAttrs(out, pi);
-        out += ")" + Quoted(pi.Data);
+        out.append(")").append(Quoted(pi.Data));
         break;
     }
-    default: out += "?" + std::to_string(node.NodeKind()); break;
+    default: out.append("?").append(std::to_string(node.NodeKind())); break;
     }
     if (node.Children()) DumpList(out, node.Children());
 }
@@ -103,15 +108,14 @@ inline std::string ErrorOf(const std::function<void()>& fn) {
 inline void OnSmallStack(const std::function<void()>& fn) {
     constexpr size_t kStack = 1 << 20;
 #ifdef _WIN32
-    struct Call { const std::function<void()>* fn; };
-    Call call{&fn};
-    HANDLE thread = CreateThread(
-        nullptr, kStack,
-        [](LPVOID p) -> DWORD {
-            (*static_cast<Call*>(p)->fn)();
+    struct Thread {
+        static DWORD WINAPI Run(LPVOID p) {
+            (*static_cast<const std::function<void()>*>(p))();
             return 0;
-        },
-        &call, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+        }
+    };
+    HANDLE thread = CreateThread(nullptr, kStack, &Thread::Run, const_cast<std::function<void()>*>(&fn),
+                                 STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     ASSERT_NE(thread, nullptr);
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
