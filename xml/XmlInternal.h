@@ -58,7 +58,10 @@ public:
     std::string NameOfId(int32_t index) override;
 
     // The name without a copy: "" for a negative index, TXmlError at or beyond NameCount.
-    const std::string& NameRef(int32_t index) const;
+    const std::string& NameRef(int32_t index) const {
+        if (static_cast<uint32_t>(index) < names_.size()) return names_[static_cast<size_t>(index)];
+        return NameRefSlow(index);
+    }
     int32_t NameCount() const { return static_cast<int32_t>(names_.size()); }
     const std::vector<std::string>& Names() const { return names_; }
     int32_t BucketCount() const { return static_cast<int32_t>(buckets_.size()); }
@@ -83,6 +86,7 @@ public:
     void LoadBinXml(TBinXmlReader& reader);        // XmlBinary.cpp
 
 private:
+    const std::string& NameRefSlow(int32_t index) const;
     std::vector<std::string> names_;
     std::vector<std::vector<int32_t>> buckets_;
 };
@@ -153,6 +157,8 @@ public:
     virtual void AssignNameId(int32_t /*index*/) {}
 
     // --- internals for the library ---
+    // The kind code without a virtual call.
+    int32_t Kind() const { return kind_; }
     TXmlNode* ParentNode() const { return parent_; }
     void SetParentNode(TXmlNode* parent) { parent_ = parent; }
     TXmlNameTable& Table() const { return *nameTable_; }
@@ -271,7 +277,7 @@ public:
     XmlRef<IXmlNode> ToInstruction() override { return nullptr; }
 
 protected:
-    explicit TXmlNode(XmlRef<TXmlNameTable> table);
+    TXmlNode(XmlRef<TXmlNameTable> table, XmlNodeKind kind);
 
 private:
     friend class TXmlNodeList;
@@ -280,6 +286,7 @@ private:
     int32_t ChoiceOf(int32_t index, const TXmlAttrData& attr, const std::vector<std::string>& allowed);
 
     TXmlNode* parent_ = nullptr;
+    const uint8_t kind_;
     XmlRef<TXmlNameTable> nameTable_;
     std::vector<TXmlAttrData> attrs_;
     XmlRef<TXmlNodeList> children_;
@@ -296,6 +303,7 @@ public:
     TaggedValue DirectValue;
 
     int32_t NameId() override { return nameId_; }
+    int32_t NameIndex() const { return nameId_; }
     int32_t NodeKind() override { return xnkElement; }
     std::string ReadText() override;
     void WriteText(std::string text) override;
@@ -342,7 +350,7 @@ public:
     void WriteText(std::string text) override { Text = std::move(text); }
 
 protected:
-    TXmlCharacterData(XmlRef<TXmlNameTable> table, std::string text);
+    TXmlCharacterData(XmlRef<TXmlNameTable> table, std::string text, XmlNodeKind kind);
 };
 
 class TXmlCDATASection final : public TXmlCharacterData {
@@ -373,6 +381,7 @@ public:
     std::string Data;
 
     int32_t NameId() override { return targetId_; }
+    int32_t TargetIndex() const { return targetId_; }
     int32_t NodeKind() override { return xnkInstruction; }
     std::string ReadText() override { return Data; }
     void WriteText(std::string text) override { Data = std::move(text); }

@@ -97,11 +97,10 @@ int32_t TXmlNameTable::IdOfName(std::string_view name) {
     return index;
 }
 
-const std::string& TXmlNameTable::NameRef(int32_t index) const {
+const std::string& TXmlNameTable::NameRefSlow(int32_t index) const {
     static const std::string empty;
-    if (index < 0) return empty;
-    if (index >= NameCount()) NameIndexError();
-    return names_[static_cast<size_t>(index)];
+    if (index >= 0) NameIndexError();
+    return empty;
 }
 
 std::string TXmlNameTable::NameOfId(int32_t index) { return NameRef(index); }
@@ -284,7 +283,7 @@ void RemapNames(TXmlNode& top, TXmlNameTable& newTable) {
             RemapNames(*node, newTable);
             continue;
         }
-        const int32_t kind = node->NodeKind();
+        const int32_t kind = node->Kind();
         if (kind == xnkElement || kind == xnkInstruction) node->AssignNameId(mapped(node->NameId()));
         for (TXmlAttrData& a : node->attrs_) a.NameId = mapped(a.NameId);
         node->SetNameTable(target);
@@ -295,7 +294,8 @@ void RemapNames(TXmlNode& top, TXmlNameTable& newTable) {
 
 // ---- TXmlNode: basics -----------------------------------------------------------------------
 
-TXmlNode::TXmlNode(XmlRef<TXmlNameTable> table) : nameTable_(std::move(table)) {
+TXmlNode::TXmlNode(XmlRef<TXmlNameTable> table, XmlNodeKind kind)
+    : kind_(static_cast<uint8_t>(kind)), nameTable_(std::move(table)) {
     if (!nameTable_) RaiseXmlError(NotSupportedMessage);
 }
 
@@ -317,7 +317,7 @@ void TXmlNode::WriteValue(const TaggedValue& value) { WriteText(ValueAsText(valu
 
 TXmlDocument* TXmlNode::DocumentNode() {
     for (TXmlNode* n = this; n; n = n->parent_)
-        if (n->NodeKind() == xnkDocument) return static_cast<TXmlDocument*>(n);
+        if (n->Kind() == xnkDocument) return static_cast<TXmlDocument*>(n);
     return nullptr;
 }
 
@@ -642,7 +642,7 @@ XmlRef<IXmlNodeCollection> TXmlNode::FindChildElements(std::string_view name) {
     XmlRef<TXmlNodeList> found = MakeXml<TXmlNodeList>(nullptr);
     for (int32_t i = 0; i < children.Count(); ++i) {
         TXmlNode* child = children.Item(i);
-        if (child->NodeKind() == xnkElement && child->NameId() == id) found->AppendNew(child);
+        if (child->Kind() == xnkElement && child->NameId() == id) found->AppendNew(child);
     }
     return found;
 }
@@ -653,7 +653,7 @@ XmlRef<IXmlNode> TXmlNode::FindChildElement(std::string_view name) {
     TXmlNodeList& children = ChildListObject();
     for (int32_t i = 0; i < children.Count(); ++i) {
         TXmlNode* child = children.Item(i);
-        if (child->NodeKind() == xnkElement && child->NameId() == id) return static_cast<IXmlNode*>(child);
+        if (child->Kind() == xnkElement && child->NameId() == id) return static_cast<IXmlNode*>(child);
     }
     return nullptr;
 }
@@ -665,7 +665,7 @@ XmlRef<IXmlElement> TXmlNode::FindChildElementByAttr(std::string_view elementNam
     if (!children_) return nullptr;
     for (int32_t i = 0; i < children_->Count(); ++i) {
         TXmlNode* child = children_->Item(i);
-        if (child->NodeKind() != xnkElement || child->NameId() != elementId) continue;
+        if (child->Kind() != xnkElement || child->NameId() != elementId) continue;
         const TXmlAttrData* a = child->FindAttr(attrId);
         if (!a) continue;
         try {
@@ -736,7 +736,7 @@ std::string JoinedText(TXmlNodeList& top, bool preserve) {
             continue;
         }
         TXmlNode* child = f.list->Item(f.next++);
-        switch (child->NodeKind()) {
+        switch (child->Kind()) {
         case xnkElement:
             if (child->HasChildNodes()) {
                 const size_t separatorAt = out.size();
@@ -761,7 +761,8 @@ std::string TXmlCharacterData::ReadText() { return TrimmedCharacterData(Text, Pr
 
 // ---- node classes ---------------------------------------------------------------------------
 
-TXmlElement::TXmlElement(XmlRef<TXmlNameTable> table, int32_t nameId) : TXmlNode(std::move(table)), nameId_(nameId) {}
+TXmlElement::TXmlElement(XmlRef<TXmlNameTable> table, int32_t nameId)
+    : TXmlNode(std::move(table), xnkElement), nameId_(nameId) {}
 
 std::string TXmlElement::ReadText() {
     if (HasChildNodes()) return JoinedText(*Children(), PreservesWhiteSpace());
@@ -793,7 +794,7 @@ namespace {
 XmlRef<TXmlNode> ShallowCopy(TXmlNode& node) {
     const XmlRef<TXmlNameTable>& table = node.TableRef();
     XmlRef<TXmlNode> copy;
-    switch (node.NodeKind()) {
+    switch (node.Kind()) {
     case xnkElement: copy = MakeXml<TXmlElement>(table, node.NameId()); break;
     case xnkText: copy = MakeXml<TXmlText>(table, static_cast<TXmlText&>(node).Value); break;
     case xnkCDATA: copy = MakeXml<TXmlCDATASection>(table, static_cast<TXmlCDATASection&>(node).Text); break;
@@ -807,7 +808,7 @@ XmlRef<TXmlNode> ShallowCopy(TXmlNode& node) {
     }
     // Attributes travel with elements and instructions (a declaration keeps its version and
     // encoding); a document's own attributes stay behind.
-    if (node.NodeKind() != xnkDocument) {
+    if (node.Kind() != xnkDocument) {
         copy->ReserveAttrs(node.AttributeCount());
         for (const TXmlAttrData& a : node.Attrs()) copy->AppendAttrUnchecked(a.NameId, a.Value);
     }
@@ -825,7 +826,7 @@ XmlRef<IXmlNode> DeepCopy(TXmlNode& top) {
     };
     std::vector<Frame> stack;
     auto enter = [&stack](TXmlNode& source, TXmlNode& target) {
-        if (source.NodeKind() == xnkElement)
+        if (source.Kind() == xnkElement)
             static_cast<TXmlElement&>(target).DirectValue = static_cast<TXmlElement&>(source).DirectValue;
         if (source.HasChildNodes()) {
             target.ChildListObject().Reserve(source.Children()->Count());
@@ -860,7 +861,7 @@ void TXmlElement::RemoveTextChildren() {
     TXmlNodeList* children = Children();
     if (!children) return;
     for (int32_t i = children->Count() - 1; i >= 0; --i) {
-        const int32_t kind = children->Item(i)->NodeKind();
+        const int32_t kind = children->Item(i)->Kind();
         if (kind == xnkText || kind == xnkCDATA) children->Delete(i);
     }
 }
@@ -880,31 +881,32 @@ void TXmlElement::ReplaceTextWithBase64(const void* bytes, int32_t count, int32_
 
 std::string TXmlElement::ReadBase64Text() { return Base64ToBytes(ReadText()); }
 
-TXmlText::TXmlText(XmlRef<TXmlNameTable> table, TaggedValue value) : TXmlNode(std::move(table)), Value(std::move(value)) {}
+TXmlText::TXmlText(XmlRef<TXmlNameTable> table, TaggedValue value)
+    : TXmlNode(std::move(table), xnkText), Value(std::move(value)) {}
 
 XmlRef<IXmlNode> TXmlText::Duplicate(bool) { return static_cast<IXmlNode*>(ShallowCopy(*this).get()); }
 
-TXmlCharacterData::TXmlCharacterData(XmlRef<TXmlNameTable> table, std::string text)
-    : TXmlNode(std::move(table)), Text(std::move(text)) {}
+TXmlCharacterData::TXmlCharacterData(XmlRef<TXmlNameTable> table, std::string text, XmlNodeKind kind)
+    : TXmlNode(std::move(table), kind), Text(std::move(text)) {}
 
 TXmlCDATASection::TXmlCDATASection(XmlRef<TXmlNameTable> table, std::string text)
-    : TXmlCharacterData(std::move(table), std::move(text)) {}
+    : TXmlCharacterData(std::move(table), std::move(text), xnkCDATA) {}
 
 XmlRef<IXmlNode> TXmlCDATASection::Duplicate(bool) { return static_cast<IXmlNode*>(ShallowCopy(*this).get()); }
 
 TXmlComment::TXmlComment(XmlRef<TXmlNameTable> table, std::string text)
-    : TXmlCharacterData(std::move(table), std::move(text)) {}
+    : TXmlCharacterData(std::move(table), std::move(text), xnkComment) {}
 
 XmlRef<IXmlNode> TXmlComment::Duplicate(bool) { return static_cast<IXmlNode*>(ShallowCopy(*this).get()); }
 
 TXmlProcessingInstruction::TXmlProcessingInstruction(XmlRef<TXmlNameTable> table, std::string data, int32_t targetId)
-    : TXmlNode(std::move(table)), Data(std::move(data)), targetId_(targetId) {}
+    : TXmlNode(std::move(table), xnkInstruction), Data(std::move(data)), targetId_(targetId) {}
 
 XmlRef<IXmlNode> TXmlProcessingInstruction::Duplicate(bool) {
     return static_cast<IXmlNode*>(ShallowCopy(*this).get());
 }
 
-TXmlDocument::TXmlDocument(XmlRef<TXmlNameTable> table) : TXmlNode(std::move(table)) {}
+TXmlDocument::TXmlDocument(XmlRef<TXmlNameTable> table) : TXmlNode(std::move(table), xnkDocument) {}
 
 std::string TXmlDocument::ReadText() { return HasChildNodes() ? JoinedText(*Children(), PreserveWhiteSpace) : std::string(); }
 

@@ -1,7 +1,9 @@
 // XML text of nodes: escaping, and the two layouts (indented with CR LF and tabs, or written
 // as the tree stands). The tree is walked with an explicit stack and the indentation depth
 // travels with it, so deep trees and concurrent serializations are both safe.
+#include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstring>
 
 #include "xml/XmlInternal.h"
@@ -20,33 +22,94 @@ const std::array<bool, 256> kMarkupChar = [] {
     return t;
 }();
 
-bool HasLineBreak(const std::string& out, size_t from) {
-    const char* p = out.data() + from;
-    const size_t n = out.size() - from;
-    return std::memchr(p, '\n', n) != nullptr || std::memchr(p, '\r', n) != nullptr;
-}
+// The output text, written through a raw pointer into a string that grows geometrically;
+// the string gets its final length when the writer is done.
+class Sink {
+public:
+    explicit Sink(std::string& s) : s_(s), len_(s.size()) {}
+    ~Sink() { s_.resize(len_); }
+    Sink(const Sink&) = delete;
+    Sink& operator=(const Sink&) = delete;
 
-void AppendCDATA(std::string& out, std::string_view t) {
-    // A section never holds "]]>": the text is cut after the first "]" of each occurrence.
-    for (size_t q; (q = t.find("]]>")) != std::string_view::npos; t.remove_prefix(q + 1)) {
-        out += "<![CDATA[";
-        out.append(t.data(), q + 1);
-        out += "]]>";
+    size_t Size() const { return len_; }
+    const char* Data() const { return s_.data(); }
+    char* Room(size_t n) {
+        if (s_.size() - len_ < n) s_.resize(std::max(s_.size() * 2, len_ + n + 4096));
+        return s_.data() + len_;
     }
-    out += "<![CDATA[";
-    out += t;
-    out += "]]>";
-}
+    // Counts n bytes written at Room.
+    void Commit(size_t n) { len_ += n; }
+    void Put(char c) {
+        *Room(1) = c;
+        ++len_;
+    }
+    void Put(const char* data, size_t n) {
+        std::memcpy(Room(n), data, n);
+        len_ += n;
+    }
+    void Put(std::string_view t) { Put(t.data(), t.size()); }
+    void Repeat(char c, size_t n) {
+        std::memset(Room(n), c, n);
+        len_ += n;
+    }
+    void Back(char c) { s_[len_ - 1] = c; }
 
-void AppendEscapedValue(std::string& out, const TaggedValue& value) {
-    if (value.KindCode() == TaggedValue::vkText) {
-        AppendEscaped(out, value.TextPayload());
-    } else if (!value.IsEmpty()) {
-        std::string text;
-        AppendValueXmlText(text, value);
-        AppendEscaped(out, text);
+    void Escaped(std::string_view text) {
+        const char* run = text.data();
+        const char* end = run + text.size();
+        for (const char* p = run; p < end; ++p) {
+            if (!kMarkupChar[static_cast<unsigned char>(*p)]) continue;
+            Put(run, static_cast<size_t>(p - run));
+            switch (*p) {
+            case '"': Put("&quot;", 6); break;
+            case '&': Put("&amp;", 5); break;
+            case '<': Put("&lt;", 4); break;
+            default: Put("&gt;", 4); break;
+            }
+            run = p + 1;
+        }
+        Put(run, static_cast<size_t>(end - run));
     }
-}
+
+    // The value's XML text, escaped; numbers and booleans need no escaping.
+    void EscapedValue(const TaggedValue& value) {
+        const TaggedValue::Payload& payload = value.RawPayload();
+        switch (value.KindCode()) {
+        case TaggedValue::vkEmpty: return;
+        case TaggedValue::vkText: Escaped(*std::get_if<std::string>(&payload)); return;
+        case TaggedValue::vkBoolean: Put(*std::get_if<bool>(&payload) ? '1' : '0'); return;
+        case TaggedValue::vkInt16: case TaggedValue::vkInt32: case TaggedValue::vkInt8: case TaggedValue::vkUInt8:
+        case TaggedValue::vkUInt16: case TaggedValue::vkUInt32: case TaggedValue::vkInt64: {
+            char* p = Room(24);
+            len_ += static_cast<size_t>(std::to_chars(p, p + 24, *std::get_if<int64_t>(&payload)).ptr - p);
+            return;
+        }
+        default: Escaped(ValueToXmlText(value));
+        }
+    }
+
+    bool HasLineBreak(size_t from) const {
+        const char* p = s_.data() + from;
+        const size_t n = len_ - from;
+        return std::memchr(p, '\n', n) != nullptr || std::memchr(p, '\r', n) != nullptr;
+    }
+
+    void CDATA(std::string_view t) {
+        // A section never holds "]]>": the text is cut after the first "]" of each occurrence.
+        for (size_t q; (q = t.find("]]>")) != std::string_view::npos; t.remove_prefix(q + 1)) {
+            Put("<![CDATA[", 9);
+            Put(t.data(), q + 1);
+            Put("]]>", 3);
+        }
+        Put("<![CDATA[", 9);
+        Put(t);
+        Put("]]>", 3);
+    }
+
+private:
+    std::string& s_;
+    size_t len_;
+};
 
 class MarkupWriter {
 public:
@@ -87,18 +150,22 @@ private:
     };
 
     void Note(size_t from, bool& brk) {
-        if (!brk) brk = HasLineBreak(out_, from);
+        if (!brk) brk = out_.HasLineBreak(from);
     }
 
     void WriteAttrs(TXmlNode& node, bool& brk) {
         const TXmlNameTable& table = node.Table();
-        const size_t from = out_.size();
+        const size_t from = out_.Size();
         for (const TXmlAttrData& a : node.Attrs()) {
-            out_ += ' ';
-            out_ += table.NameRef(a.NameId);
-            out_ += "=\"";
-            AppendEscapedValue(out_, a.Value);
-            out_ += '"';
+            const std::string& name = table.NameRef(a.NameId);
+            char* p = out_.Room(name.size() + 3);
+            p[0] = ' ';
+            std::memcpy(p + 1, name.data(), name.size());
+            p[name.size() + 1] = '=';
+            p[name.size() + 2] = '"';
+            out_.Commit(name.size() + 3);
+            out_.EscapedValue(a.Value);
+            out_.Put('"');
         }
         Note(from, brk);
     }
@@ -106,60 +173,60 @@ private:
     // Writes one node; an element or document with children pushes a frame instead of
     // finishing. brk collects whether the enclosing content holds a line break.
     void WriteItem(TXmlNode& node, bool compact, int32_t depth, bool& brk) {
-        const size_t from = out_.size();
-        switch (node.NodeKind()) {
+        const size_t from = out_.Size();
+        switch (node.Kind()) {
         case xnkElement: {
             auto& element = static_cast<TXmlElement&>(node);
             if (!compact) {
                 if (depth > kMaxIndentDepth) RaiseXmlError("Слишком большая глубина вложенности элементов");
-                out_ += "\r\n";
-                out_.append(static_cast<size_t>(depth), '\t');
+                out_.Put("\r\n", 2);
+                out_.Repeat('\t', static_cast<size_t>(depth));
                 brk = true;
             }
-            out_ += '<';
-            out_ += node.Table().NameRef(element.NameId());
+            out_.Put('<');
+            out_.Put(node.Table().NameRef(element.NameIndex()));
             WriteAttrs(node, brk);
-            out_ += '>';
+            out_.Put('>');
             if (node.HasChildNodes()) {
-                frames_.push_back({node.Children(), 0, &element, depth, compact, out_.size(), false});
+                frames_.push_back({node.Children(), 0, &element, depth, compact, out_.Size(), false});
                 return;
             }
-            const size_t contentStart = out_.size();
-            AppendEscapedValue(out_, element.DirectValue);
-            const bool contentBreak = HasLineBreak(out_, contentStart);
+            const size_t contentStart = out_.Size();
+            out_.EscapedValue(element.DirectValue);
+            const bool contentBreak = out_.Size() != contentStart && out_.HasLineBreak(contentStart);
             Close(element, compact, depth, contentStart, contentBreak);
             brk = brk || contentBreak;
             return;
         }
         case xnkText:
-            AppendEscapedValue(out_, static_cast<TXmlText&>(node).Value);
+            out_.EscapedValue(static_cast<TXmlText&>(node).Value);
             break;
         case xnkCDATA:
-            AppendCDATA(out_, static_cast<TXmlCDATASection&>(node).Text);
+            out_.CDATA(static_cast<TXmlCDATASection&>(node).Text);
             break;
         case xnkComment:
-            out_ += "<!--";
-            out_ += static_cast<TXmlComment&>(node).Text;
-            out_ += "-->";
+            out_.Put("<!--", 4);
+            out_.Put(static_cast<TXmlComment&>(node).Text);
+            out_.Put("-->", 3);
             break;
         case xnkInstruction: {
             auto& pi = static_cast<TXmlProcessingInstruction&>(node);
-            out_ += "<?";
-            out_ += node.Table().NameRef(pi.NameId());
+            out_.Put("<?", 2);
+            out_.Put(node.Table().NameRef(pi.TargetIndex()));
             if (!pi.Data.empty()) {
-                out_ += ' ';
-                out_ += pi.Data;
+                out_.Put(' ');
+                out_.Put(pi.Data);
             } else {
                 bool ignored = true;  // attribute text is scanned below with the rest
                 WriteAttrs(node, ignored);
             }
-            out_ += "?>";
+            out_.Put("?>", 2);
             break;
         }
         case xnkDocument:
             if (node.HasChildNodes())
                 frames_.push_back({node.Children(), 0, nullptr, depth,
-                                   static_cast<TXmlDocument&>(node).PreserveWhiteSpace, out_.size(), false});
+                                   static_cast<TXmlDocument&>(node).PreserveWhiteSpace, out_.Size(), false});
             return;
         default:
             break;
@@ -168,23 +235,24 @@ private:
     }
 
     void Close(TXmlElement& element, bool compact, int32_t depth, size_t contentStart, bool contentBreak) {
-        if (out_.size() == contentStart) {  // no content: "<e/>"
-            out_.back() = '/';
-            out_ += '>';
+        if (out_.Size() == contentStart) {  // no content: "<e/>"
+            out_.Back('/');
+            out_.Put('>');
             return;
         }
         if (!compact && contentBreak) {
-            const size_t n = out_.size();
-            const bool endsWithCRLF = n - contentStart >= 2 && out_[n - 2] == '\r' && out_[n - 1] == '\n';
-            if (!endsWithCRLF) out_ += "\r\n";
-            out_.append(static_cast<size_t>(depth), '\t');
+            const size_t n = out_.Size();
+            const char* d = out_.Data();
+            const bool endsWithCRLF = n - contentStart >= 2 && d[n - 2] == '\r' && d[n - 1] == '\n';
+            if (!endsWithCRLF) out_.Put("\r\n", 2);
+            out_.Repeat('\t', static_cast<size_t>(depth));
         }
-        out_ += "</";
-        out_ += element.Table().NameRef(element.NameId());
-        out_ += '>';
+        out_.Put("</", 2);
+        out_.Put(element.Table().NameRef(element.NameIndex()));
+        out_.Put('>');
     }
 
-    std::string& out_;
+    Sink out_;
     std::vector<Frame> frames_;
 };
 
@@ -240,7 +308,7 @@ std::string TXmlText::MarkupText() {
 
 std::string TXmlCDATASection::MarkupText() {
     std::string out;
-    AppendCDATA(out, Text);
+    Sink(out).CDATA(Text);
     return out;
 }
 
