@@ -2,16 +2,27 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "driver/Main.h"
+#include "log/Log_File.h"
 
 namespace {
 
 std::string Prefixed(const std::string& text) { return std::string(1, char(text.size())) + text; }
+
+// A log folder of the test's own, with its final separator.
+std::string TempLogPath() {
+    auto dir = std::filesystem::temp_directory_path() / "kra_handover_tests";
+    std::filesystem::create_directories(dir);
+    return (dir / "").string();
+}
 const unsigned char* U(const std::string& s) { return reinterpret_cast<const unsigned char*>(s.data()); }
 
 constexpr uint32_t kNotify = 0x0400 + 77;
@@ -91,6 +102,36 @@ TEST_F(HandOver, FailedPostStillLocksTheBuffer) {
     EXPECT_STREQ(KRA_GetBuffer(), "5");
 }
 
+// With a log that lets level 10 through, each decision of the hand-over shows, in order.
+TEST_F(HandOver, DecisionsAreLoggedInOrder) {
+    namespace fs = std::filesystem;
+    const fs::path file = fs::temp_directory_path() / "kra_handover_decisions.log";
+    fs::remove(file);
+    DriverState.DriverLog = std::make_shared<TLogFile>(file.string(), 5120, 10, 0, 5, false);
+
+    KRA_EnableDevice(platform::CurrentThreadId(), 0, kNotify);
+    DeliverCard("1");
+    KRA_DisableDevice();
+    DeliverCard("2");  // locked and disabled
+    KRA_ClearBuffer();
+    DeliverCard("3");  // disabled only
+    DriverState.DriverLog.reset();
+
+    std::ifstream in(file, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<std::string> lines;
+    for (size_t at = 0, end; (end = bytes.find("\r\n", at)) != std::string::npos; at = end + 2)
+        lines.push_back(bytes.substr(at + 25, end - at - 25));  // without the time stamp
+    const std::vector<std::string> expected = {
+        "      Enable Reader",  "         Message : 1", "      Send notification: ",
+        "      Disable Reader", "         Message : 2", "      Buffer locked",
+        "      Device disabled", "      Clear buffer", "         Message : 3",
+        "      Device disabled"};
+    EXPECT_EQ(lines, expected);
+    in.close();
+    fs::remove(file);
+}
+
 TEST(Exports, ConstantsInEveryState) {
     EXPECT_EQ(KRA_GetDeviceType(), 1);
     const char* name = nullptr;
@@ -107,28 +148,31 @@ TEST(Exports, ConstantsInEveryState) {
     EXPECT_EQ(KRA_GetLastErrorText(), e1);
 }
 
+// Whether COM1 opens depends on the machine; these call orders must be safe either way.
 TEST(Exports, OddCallOrdersDoNotCrash) {
     EXPECT_EQ(KRA_Finalize(), 1);     // before any start
     EXPECT_EQ(KRA_ClearBuffer(), 1);  // after the stop
     EXPECT_EQ(KRA_GetBuffer(), nullptr);
-    const std::string file = Prefixed("none.xml"), section = Prefixed("Devices"), log = Prefixed("");
+    const std::string file = Prefixed("none.xml"), section = Prefixed("Devices"), log = Prefixed(TempLogPath());
     KRA_EnableDevice(1, 0, 2);
-    EXPECT_EQ(KRA_Initialize(U(file), U(section), U(log), nullptr), 1);
+    const bool started = KRA_Initialize(U(file), U(section), U(log), nullptr);
     EXPECT_FALSE(DriverState.DeviceEnabled.load());  // the start disables the device
-    EXPECT_EQ(KRA_Initialize(U(file), U(section), U(log), nullptr), 1);  // restarts
+    EXPECT_EQ(KRA_Initialize(U(file), U(section), U(log), nullptr), started);  // restarts on the same port
     EXPECT_EQ(KRA_Finalize(), 1);
     EXPECT_EQ(KRA_Finalize(), 1);
-    EXPECT_EQ(KRA_Initialize(nullptr, nullptr, nullptr, nullptr), 1);
-    EXPECT_EQ(KRA_Finalize(), 1);
+    EXPECT_EQ(DriverState.PollingThread, nullptr);
+    KRA_Initialize(nullptr, nullptr, U(log), nullptr);  // null texts count as empty
+    EXPECT_EQ(KRA_Finalize(), 1);                        // also after a failed start
     EXPECT_EQ(KRA_GetDeviceType(), 1);
+    EXPECT_NE(KRA_GetLastErrorText(), nullptr);
 }
 
 TEST(Exports, LengthPrefixedTextsTakeTheirStatedLength) {
     std::string section = Prefixed("Devices") + "garbage that follows";
     std::string longName(255, 'n');
     std::string file = Prefixed(longName) + "xyz";
-    std::string log = Prefixed("");
-    ASSERT_EQ(KRA_Initialize(U(file), U(section), U(log), nullptr), 1);
+    std::string log = Prefixed(TempLogPath());
+    KRA_Initialize(U(file), U(section), U(log), nullptr);
     EXPECT_EQ(DriverState.SettingsSection, "Devices");
     EXPECT_EQ(DriverState.SettingsFileName, longName);
     KRA_Finalize();
