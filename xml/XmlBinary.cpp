@@ -463,9 +463,11 @@ void WriteRecords(TBinXmlWriter& writer, const TXmlNodeList& top) {
     }
 }
 
-int32_t ReadNameId(TBinXmlReader& reader, const TXmlNameTable& table) {
+// A name index of the data's own table; -1 (the empty name) only where the model allows it,
+// for elements and instructions: an attribute always has a name.
+int32_t ReadNameId(TBinXmlReader& reader, const TXmlNameTable& table, int32_t lowest = -1) {
     const int32_t id = reader.ReadInteger();
-    if (id < -1 || id >= table.NameCount()) FailRead();  // -1 is the empty name
+    if (id < lowest || id >= table.NameCount()) FailRead();
     return id;
 }
 
@@ -474,7 +476,7 @@ void ReadAttrs(TBinXmlReader& reader, TXmlNode& node) {
     const int32_t count = reader.ReadCount(2);
     node.ReserveAttrs(std::min(count, kMaxReserve));
     for (int32_t i = 0; i < count; ++i) {
-        const int32_t nameId = ReadNameId(reader, node.Table());
+        const int32_t nameId = ReadNameId(reader, node.Table(), 0);
         TaggedValue value;
         reader.ReadTaggedValue(value);
         node.AppendAttrUnchecked(nameId, std::move(value));
