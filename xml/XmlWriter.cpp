@@ -22,37 +22,65 @@ const std::array<bool, 256> kMarkupChar = [] {
     return t;
 }();
 
-// The output text, written through a raw pointer into a string that grows geometrically;
-// the string gets its final length when the writer is done.
+// The output text, written into blocks of fixed size (recycled by the allocator, so they
+// stay cheap) and joined into the result string, sized once, at the end.
 class Sink {
 public:
-    explicit Sink(std::string& s) : s_(s), len_(s.size()) {}
-    ~Sink() { s_.resize(len_); }
+    explicit Sink(std::string& s) : s_(s), base_(s.size()) {}
     Sink(const Sink&) = delete;
     Sink& operator=(const Sink&) = delete;
 
-    size_t Size() const { return len_; }
-    const char* Data() const { return s_.data(); }
-    char* Room(size_t n) {
-        if (s_.size() - len_ < n) s_.resize(std::max(s_.size() * 2, len_ + n + 4096));
-        return s_.data() + len_;
+    size_t Size() const { return base_ + Written(); }
+    char At(size_t i) const {
+        i -= base_;
+        return blocks_[i / kBlock][i % kBlock];
     }
-    // Counts n bytes written at Room.
-    void Commit(size_t n) { len_ += n; }
+    // Room for n <= kRoom bytes at the returned pointer; Commit counts those written.
+    static constexpr size_t kRoom = 64;
+    char* Room(size_t n) {
+        inScratch_ = static_cast<size_t>(end_ - pos_) < n;
+        return inScratch_ ? scratch_ : pos_;
+    }
+    void Commit(size_t n) {
+        if (inScratch_) Put(scratch_, n);
+        else pos_ += n;
+    }
     void Put(char c) {
-        *Room(1) = c;
-        ++len_;
+        if (pos_ == end_) NextBlock();
+        *pos_++ = c;
     }
     void Put(const char* data, size_t n) {
-        std::memcpy(Room(n), data, n);
-        len_ += n;
+        while (n > 0) {
+            if (pos_ == end_) NextBlock();
+            const size_t k = std::min(n, static_cast<size_t>(end_ - pos_));
+            std::memcpy(pos_, data, k);
+            pos_ += k;
+            data += k;
+            n -= k;
+        }
     }
     void Put(std::string_view t) { Put(t.data(), t.size()); }
     void Repeat(char c, size_t n) {
-        std::memset(Room(n), c, n);
-        len_ += n;
+        while (n > 0) {
+            if (pos_ == end_) NextBlock();
+            const size_t k = std::min(n, static_cast<size_t>(end_ - pos_));
+            std::memset(pos_, c, k);
+            pos_ += k;
+            n -= k;
+        }
     }
-    void Back(char c) { s_[len_ - 1] = c; }
+    // Replaces the last byte written.
+    void Back(char c) { pos_[-1] = c; }
+    bool HasLineBreak(size_t from) const {
+        for (size_t i = from - base_, n = Written(); i < n;) {
+            const char* block = blocks_[i / kBlock].get();
+            const size_t offset = i % kBlock;
+            const size_t k = std::min(kBlock - offset, n - i);
+            if (std::memchr(block + offset, '\n', k) || std::memchr(block + offset, '\r', k)) return true;
+            i += k;
+        }
+        return false;
+    }
 
     void Escaped(std::string_view text) {
         const char* run = text.data();
@@ -81,17 +109,11 @@ public:
         case TaggedValue::vkInt16: case TaggedValue::vkInt32: case TaggedValue::vkInt8: case TaggedValue::vkUInt8:
         case TaggedValue::vkUInt16: case TaggedValue::vkUInt32: case TaggedValue::vkInt64: {
             char* p = Room(24);
-            len_ += static_cast<size_t>(std::to_chars(p, p + 24, *std::get_if<int64_t>(&payload)).ptr - p);
+            Commit(static_cast<size_t>(std::to_chars(p, p + 24, *std::get_if<int64_t>(&payload)).ptr - p));
             return;
         }
         default: Escaped(ValueToXmlText(value));
         }
-    }
-
-    bool HasLineBreak(size_t from) const {
-        const char* p = s_.data() + from;
-        const size_t n = len_ - from;
-        return std::memchr(p, '\n', n) != nullptr || std::memchr(p, '\r', n) != nullptr;
     }
 
     void CDATA(std::string_view t) {
@@ -107,8 +129,36 @@ public:
     }
 
 private:
+    static constexpr size_t kBlock = 65536 - 64;  // below the allocator's mapping threshold
+
+    size_t Written() const {
+        return blocks_.empty() ? 0 : (blocks_.size() - 1) * kBlock + static_cast<size_t>(pos_ - blocks_.back().get());
+    }
+    // Every block but the last is full, so a position maps to its block by division.
+    void NextBlock() {
+        blocks_.push_back(std::make_unique_for_overwrite<char[]>(kBlock));
+        pos_ = blocks_.back().get();
+        end_ = pos_ + kBlock;
+    }
+public:
+    // Appends everything written to the result string.
+    void Finish() {
+        const size_t n = Written();
+        s_.reserve(base_ + n);
+        for (size_t i = 0; i < blocks_.size(); ++i)
+            s_.append(blocks_[i].get(), i + 1 < blocks_.size() ? kBlock : n - i * kBlock);
+        blocks_.clear();
+        pos_ = end_ = nullptr;
+    }
+
+private:
     std::string& s_;
-    size_t len_;
+    size_t base_;
+    std::vector<std::unique_ptr<char[]>> blocks_;
+    char* pos_ = nullptr;
+    char* end_ = nullptr;
+    bool inScratch_ = false;
+    char scratch_[kRoom];
 };
 
 class MarkupWriter {
@@ -136,6 +186,7 @@ public:
             if (done.element) Close(*done.element, done.compact, done.depth, done.contentStart, done.contentBreak);
             if (!frames_.empty()) frames_.back().contentBreak |= done.contentBreak;
         }
+        out_.Finish();
     }
 
 private:
@@ -158,12 +209,18 @@ private:
         const size_t from = out_.Size();
         for (const TXmlAttrData& a : node.Attrs()) {
             const std::string& name = table.NameRef(a.NameId);
-            char* p = out_.Room(name.size() + 3);
-            p[0] = ' ';
-            std::memcpy(p + 1, name.data(), name.size());
-            p[name.size() + 1] = '=';
-            p[name.size() + 2] = '"';
-            out_.Commit(name.size() + 3);
+            if (name.size() + 3 <= Sink::kRoom) {
+                char* p = out_.Room(name.size() + 3);
+                p[0] = ' ';
+                std::memcpy(p + 1, name.data(), name.size());
+                p[name.size() + 1] = '=';
+                p[name.size() + 2] = '"';
+                out_.Commit(name.size() + 3);
+            } else {
+                out_.Put(' ');
+                out_.Put(name);
+                out_.Put("=\"", 2);
+            }
             out_.EscapedValue(a.Value);
             out_.Put('"');
         }
@@ -242,8 +299,7 @@ private:
         }
         if (!compact && contentBreak) {
             const size_t n = out_.Size();
-            const char* d = out_.Data();
-            const bool endsWithCRLF = n - contentStart >= 2 && d[n - 2] == '\r' && d[n - 1] == '\n';
+            const bool endsWithCRLF = n - contentStart >= 2 && out_.At(n - 2) == '\r' && out_.At(n - 1) == '\n';
             if (!endsWithCRLF) out_.Put("\r\n", 2);
             out_.Repeat('\t', static_cast<size_t>(depth));
         }
@@ -282,7 +338,15 @@ std::string EscapeXmlText(std::string_view text) {
     return out;
 }
 
-void AppendMarkup(std::string& out, TXmlNode& node) { MarkupWriter(out).Write(node); }
+void AppendMarkup(std::string& out, TXmlNode& node) {
+    const size_t mark = out.size();
+    try {
+        MarkupWriter(out).Write(node);
+    } catch (...) {
+        out.resize(mark);  // no partial text
+        throw;
+    }
+}
 
 void AppendListMarkup(std::string& out, TXmlNodeList& list) {
     for (int32_t i = 0; i < list.Count(); ++i) AppendMarkup(out, *list.Item(i));
@@ -308,7 +372,9 @@ std::string TXmlText::MarkupText() {
 
 std::string TXmlCDATASection::MarkupText() {
     std::string out;
-    Sink(out).CDATA(Text);
+    Sink sink(out);
+    sink.CDATA(Text);
+    sink.Finish();
     return out;
 }
 

@@ -140,6 +140,28 @@ TEST_F(Layouts, DocumentAndListConcatenateTheirItems) {
     EXPECT_EQ(empty->MarkupText(), "");
 }
 
+// Output far larger than any internal buffer keeps every rule.
+TEST_F(Layouts, LargeOutput) {
+    XmlRef<IXmlElement> e = indented->AppendChildElement("e");
+    std::string expected = "\r\n<e>";
+    for (int i = 0; i < 20000; ++i) {
+        XmlRef<IXmlElement> c = e->AppendChildElement("c");
+        c->WriteIntAttr("i", i);
+        expected += "\r\n\t<c i=\"" + std::to_string(i) + "\"/>";
+    }
+    const std::string big(100000, 'x');
+    e->AppendTextNode(big + "\r\n");
+    expected += big + "\r\n</e>";  // content ends with CR LF: no second one
+    EXPECT_EQ(e->MarkupText(), expected);
+
+    XmlRef<IXmlElement> text = indented->AppendChildElement("t");
+    text->WriteText(big + "\n" + big);
+    EXPECT_EQ(text->MarkupText(), "\r\n<t>" + big + "\n" + big + "\r\n</t>");
+    XmlRef<IXmlElement> flat = indented->AppendChildElement("f");
+    flat->WriteText(big);
+    EXPECT_EQ(flat->MarkupText(), "\r\n<f>" + big + "</f>");
+}
+
 // The indentation depth belongs to each serialization, not to the process.
 TEST(Concurrency, TwoThreadsIndentIndependently) {
     auto build = [](int depth) {
