@@ -169,6 +169,8 @@ public:
     bool HasChildNodes() const { return children_ && children_->Count() > 0; }
 
     const std::vector<TXmlAttrData>& Attrs() const { return attrs_; }
+    // Unchecked (0 <= position < AttributeCount): the parser's lookup of a tag with many attributes.
+    TXmlAttrData& AttrAt(size_t position) { return attrs_[position]; }
     const TXmlAttrData* FindAttr(int32_t nameId) const;
     TXmlAttrData* FindAttr(int32_t nameId);
     // Replaces in place or appends (growth steps 4, 16, a quarter).

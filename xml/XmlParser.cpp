@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <unordered_map>
 
 #include "platform/CodePage.h"
 #include "xml/XmlInternal.h"
@@ -223,6 +224,10 @@ std::string TXmlSource::ReadQuoted(char quote) {
 }
 
 void TXmlSource::ReadAttributes(TXmlNode& node, TXmlNameTable& table) {
+    // A tag with a great many attributes (hostile input) must not cost a scan of all of them per
+    // attribute: past a handful, the positions are looked up by name index.
+    constexpr size_t kScanned = 16;
+    std::unordered_map<int32_t, size_t> positions;
     SkipBlanks();
     while (!IsEOF() && IsXmlNameStart(CurChar)) {
         const int32_t nameId = table.IdOfName(ReadNameView());
@@ -231,7 +236,18 @@ void TXmlSource::ReadAttributes(TXmlNode& node, TXmlNameTable& table) {
         SkipBlanks();
         if (IsEOF()) Fail("Ожидается значение атрибута");
         if (CurChar != '\'' && CurChar != '"') Fail("Ожидается строковая константа");
-        node.SetAttr(nameId, TaggedValue(ReadQuoted(static_cast<char>(CurChar))));
+        TaggedValue value(ReadQuoted(static_cast<char>(CurChar)));
+        const size_t count = node.Attrs().size();
+        if (count < kScanned) {
+            node.SetAttr(nameId, std::move(value));  // the first occurrence keeps its place
+        } else {
+            if (positions.empty()) {
+                for (size_t i = 0; i < count; ++i) positions.emplace(node.Attrs()[i].NameId, i);
+            }
+            const auto [it, added] = positions.emplace(nameId, count);
+            if (added) node.AppendAttrUnchecked(nameId, std::move(value));
+            else node.AttrAt(it->second).Value = std::move(value);
+        }
         SkipBlanks();
     }
 }

@@ -166,6 +166,24 @@ TEST(XmlParser, NamesMetBeforeAFailureStayInTheTable) {
     EXPECT_EQ(names.NameOfId(7), "attr");
 }
 
+TEST(XmlParser, ManyAttributesKeepFirstPlacesAndLastValues) {
+    // Beyond a handful of attributes the lookup changes; the rule must not.
+    constexpr int kCount = 100000;  // a scan per attribute would take minutes here
+    std::string tag = "<e";
+    for (int i = 0; i < kCount; ++i) tag += " a" + std::to_string(i) + "='" + std::to_string(i) + "'";
+    tag += " a3='x' a99999='y' a20='z' a3='w'/>";
+    XmlRef<IXmlDocument> doc = NewXmlDocument({}, "1.0", {}, NewXmlNameTable());
+    doc->LoadXmlText(tag);
+    XmlRef<IXmlElement> e = doc->DocumentElement();
+    ASSERT_EQ(e->AttributeCount(), kCount);
+    EXPECT_EQ(e->AttrNameAt(3), "a3");
+    EXPECT_EQ(e->ReadAttr("a3", ""), "w");
+    EXPECT_EQ(e->ReadAttr("a20", ""), "z");
+    EXPECT_EQ(e->AttrNameAt(kCount - 1), "a99999");
+    EXPECT_EQ(e->ReadAttr("a99999", ""), "y");
+    EXPECT_EQ(e->ReadAttr("a12345", ""), "12345");
+}
+
 TEST(XmlParser, LongTokensAcrossBlocks) {
     // Names, values, text runs, comments and CDATA longer than several blocks of the source.
     const std::string name(300, 'n'), value(1000, 'v'), text(5000, 't');
