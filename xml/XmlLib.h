@@ -126,7 +126,7 @@ public:
 
     TaggedValue() noexcept = default;  // empty
     TaggedValue(std::string text) : kind_(vkText), payload_(std::move(text)) {}
-    TaggedValue(const char* text) : kind_(vkText), payload_(std::string(text)) {}
+    TaggedValue(const char* text) : kind_(vkText), payload_(std::string(text ? text : "")) {}
     TaggedValue(std::string_view text) : kind_(vkText), payload_(std::string(text)) {}
 
     static TaggedValue Null() { return TaggedValue(vkNull, std::monostate{}); }

@@ -180,6 +180,13 @@ TEST(GeneralConversions, Int32) {
 TEST(GeneralConversions, BooleanFloatAndSameValue) {
     for (const char* t : {"1", "TRUE", "true", "-1", "2"}) EXPECT_TRUE(ValueAsBoolean(TaggedValue(t))) << t;
     for (const char* t : {"0", "False", "false"}) EXPECT_FALSE(ValueAsBoolean(TaggedValue(t))) << t;
+    // The locale's own words count too ("Правда" and "Ложь" on a Russian system).
+    EXPECT_TRUE(ValueAsBoolean(TaggedValue(platform::LocaleTrueText())));
+    EXPECT_FALSE(ValueAsBoolean(TaggedValue(platform::LocaleFalseText())));
+    std::string upper = platform::LocaleTrueText();
+    for (char& c : upper) c = platform::CharUpper(c);
+    EXPECT_TRUE(ValueAsBoolean(TaggedValue(upper)));
+    EXPECT_EQ(ValueAsInt32(TaggedValue(platform::LocaleFalseText())), 0);
     EXPECT_THROW(ValueAsBoolean(TaggedValue("yes")), TXmlError);
     EXPECT_THROW(ValueAsBoolean(TaggedValue("")), TXmlError);
     EXPECT_EQ(ValueAsFloat(TaggedValue::Boolean(true)), -1);
