@@ -136,6 +136,24 @@ TEST(XmlDocument, StreamsLoadTextOrBinaryFromTheirStart) {
     EXPECT_EQ(out.Data(), "\r\n<root a=\"1\">text</root>");
 }
 
+TEST(XmlDocument, CreatedNodesUseTheDocumentTableAndStayOutsideTheTree) {
+    XmlRef<IXmlNameDictionary> table = NewXmlNameTable();
+    XmlRef<IXmlDocument> doc = NewXmlDocument({}, "1.0", {}, table);
+    const XmlRef<IXmlNode> nodes[] = {
+        doc->CreateElement("el"), doc->CreateText("t"), doc->CreateCDATASection("c"), doc->CreateComment("m"),
+        doc->CreateProcessingInstruction("pi", "d"), doc->CreateElementById(3),
+        doc->CreateProcessingInstructionById(4, "x"),
+    };
+    for (const auto& node : nodes) {
+        EXPECT_EQ(node->Parent(), nullptr);
+        EXPECT_EQ(node->NameTableRef(), table);
+    }
+    EXPECT_EQ(Dump(doc), "{}");
+    EXPECT_EQ(nodes[5]->NameString(), "#document");
+    for (const auto& node : nodes) doc->AppendChildNode(node);
+    EXPECT_EQ(Dump(doc), "{E(el) T(256:\"t\") C\"c\" M\"m\" P(pi)\"d\" E(#document) P(xml)\"x\"}");
+}
+
 TEST(XmlDocument, MissingResourceLeavesTheDocumentAsItWas) {
     XmlRef<IXmlDocument> doc = NewXmlDocument("XML", "1.0");
     const std::string before = Dump(doc);
