@@ -1,6 +1,8 @@
 // The concrete classes behind the XmlLib interfaces, for the library's own sources (the
 // parser, the binary form, the document). Callers use XmlLib.h only.
 #pragma once
+#include <algorithm>
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -144,6 +146,63 @@ struct TXmlAttrData {
     TaggedValue Value;
 };
 
+// The attribute records of a node, in order. An element keeps room for its first few records
+// inside itself, so that a node and its attributes share the same few cache lines.
+class TXmlAttrArray {
+public:
+    TXmlAttrArray() = default;
+    ~TXmlAttrArray() { clear(); }
+    TXmlAttrArray(const TXmlAttrArray&) = delete;
+    TXmlAttrArray& operator=(const TXmlAttrArray&) = delete;
+
+    // Starts out in storage of the owner's (only while empty and never grown).
+    void UseInline(void* storage, uint32_t capacity) {
+        data_ = static_cast<TXmlAttrData*>(storage);
+        cap_ = capacity;
+    }
+
+    size_t size() const { return size_; }
+    size_t capacity() const { return cap_; }
+    bool empty() const { return size_ == 0; }
+    TXmlAttrData* begin() { return data_; }
+    TXmlAttrData* end() { return data_ + size_; }
+    const TXmlAttrData* begin() const { return data_; }
+    const TXmlAttrData* end() const { return data_ + size_; }
+    TXmlAttrData& operator[](size_t i) { return data_[i]; }
+    const TXmlAttrData& operator[](size_t i) const { return data_[i]; }
+
+    void reserve(size_t n) {
+        if (n <= cap_) return;
+        auto fresh = std::make_unique_for_overwrite<std::byte[]>(n * sizeof(TXmlAttrData));
+        auto* p = reinterpret_cast<TXmlAttrData*>(fresh.get());
+        std::uninitialized_move_n(data_, size_, p);
+        std::destroy_n(data_, size_);
+        heap_ = std::move(fresh);
+        data_ = p;
+        cap_ = static_cast<uint32_t>(n);
+    }
+    void push_back(TXmlAttrData a) {
+        if (size_ == cap_) reserve(cap_ + 4);
+        std::construct_at(data_ + size_, std::move(a));
+        ++size_;
+    }
+    void erase(TXmlAttrData* it) {
+        std::move(it + 1, end(), it);
+        std::destroy_at(data_ + size_ - 1);
+        --size_;
+    }
+    void clear() {
+        std::destroy_n(data_, size_);
+        size_ = 0;
+    }
+
+private:
+    TXmlAttrData* data_ = nullptr;
+    uint32_t size_ = 0;
+    uint32_t cap_ = 0;
+    std::unique_ptr<std::byte[]> heap_;
+};
+
 // Moves a node (and everything below it) onto another table, interning its names there.
 void RemapNames(TXmlNode& node, TXmlNameTable& newTable);
 
@@ -168,7 +227,7 @@ public:
     TXmlNodeList* Children() const { return children_.get(); }
     bool HasChildNodes() const { return children_ && children_->Count() > 0; }
 
-    const std::vector<TXmlAttrData>& Attrs() const { return attrs_; }
+    const TXmlAttrArray& Attrs() const { return attrs_; }
     // Unchecked (0 <= position < AttributeCount): the parser's lookup of a tag with many attributes.
     TXmlAttrData& AttrAt(size_t position) { return attrs_[position]; }
     const TXmlAttrData* FindAttr(int32_t nameId) const;
@@ -290,8 +349,10 @@ private:
     TXmlNode* parent_ = nullptr;
     const uint8_t kind_;
     XmlRef<TXmlNameTable> nameTable_;
-    std::vector<TXmlAttrData> attrs_;
     XmlRef<TXmlNodeList> children_;
+
+protected:
+    TXmlAttrArray attrs_;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -299,6 +360,7 @@ private:
 class TXmlElement final : public TXmlNode, public virtual IXmlElement {
 public:
     TXmlElement(XmlRef<TXmlNameTable> table, int32_t nameId);
+    ~TXmlElement() override { attrs_.clear(); }  // before the inline room goes
 
     void AssignNameId(int32_t index) override { nameId_ = index; }
     // Kept in the element itself; its content only while it has no child nodes.
@@ -323,6 +385,7 @@ public:
 private:
     void RemoveTextChildren();
     int32_t nameId_;
+    alignas(TXmlAttrData) std::byte attrRoom_[4 * sizeof(TXmlAttrData)];
 };
 
 class TXmlText final : public TXmlNode {

@@ -762,7 +762,9 @@ std::string TXmlCharacterData::ReadText() { return TrimmedCharacterData(Text, Pr
 // ---- node classes ---------------------------------------------------------------------------
 
 TXmlElement::TXmlElement(XmlRef<TXmlNameTable> table, int32_t nameId)
-    : TXmlNode(std::move(table), xnkElement), nameId_(nameId) {}
+    : TXmlNode(std::move(table), xnkElement), nameId_(nameId) {
+    attrs_.UseInline(attrRoom_, 4);
+}
 
 std::string TXmlElement::ReadText() {
     if (HasChildNodes()) return JoinedText(*Children(), PreservesWhiteSpace());

@@ -3,6 +3,7 @@
 // travels with it, so deep trees and concurrent serializations are both safe.
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cstring>
 
@@ -144,7 +145,9 @@ public:
     // Appends everything written to the result string.
     void Finish() {
         const size_t n = Written();
-        s_.reserve(base_ + n);
+        // Capacity rounded up as the string's own growth would: glibc then keeps serving repeated
+        // large outputs from memory it already has instead of fresh pages.
+        s_.reserve(std::bit_ceil(base_ + n));
         for (size_t i = 0; i < blocks_.size(); ++i)
             s_.append(blocks_[i].get(), i + 1 < blocks_.size() ? kBlock : n - i * kBlock);
         blocks_.clear();
