@@ -51,10 +51,15 @@ void TCOMThread::Execute() {
     TAnswerBuffer AnswerBuffer{};
     if (Terminated()) return;
     do {
-        uint32_t length = 0;
-        if (SendPoll(*this) && !Terminated() && ReadAnswer(*this, AnswerBuffer, length) && !Terminated() &&
-            length > 10)
-            DeliverCard(CardNumberText(CardNumberField(AnswerBuffer), Bits));
+        try {
+            uint32_t length = 0;
+            if (SendPoll(*this) && !Terminated() && ReadAnswer(*this, AnswerBuffer, length) && !Terminated() &&
+                length > 10)
+                DeliverCard(CardNumberText(CardNumberField(AnswerBuffer), Bits));
+        } catch (...) {
+            // Whatever goes wrong in one cycle (memory, a log failure) costs that cycle, not the
+            // reader: nobody would notice a polling thread that ended, and no card would come.
+        }
         PauseEnd.Wait(PauseMs);
     } while (!Terminated());
 }

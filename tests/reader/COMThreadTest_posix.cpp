@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "driver/Main.h"
+#include "log/Log_File.h"
 #include "reader/COM_Thread.h"
 
 namespace {
@@ -188,6 +189,22 @@ TEST_F(PollingThread, KeepsPollingWhenTheReaderVanishes) {
     EXPECT_EQ(NextCard(0), "");
     thread.Stop();
     thread.WaitFor();
+}
+
+TEST_F(PollingThread, KeepsPollingWhenTheLogCannotBeWritten) {
+    FakeReader reader(14);
+    auto saved = DriverState.DriverLog;
+    DriverState.DriverLog = std::make_shared<TLogFile>("/dev/full", 5120, 1, 0, 1, false);  // every write fails
+    {
+        TCOMThread thread(14, 9600, 0);
+        ASSERT_EQ(reader.NextRequest(), Poll);
+        reader.Answer(CardFrame(298));  // its trace and its "Message" line are lost
+        EXPECT_EQ(NextCard(), "298");
+        EXPECT_EQ(reader.NextRequest(), Poll);
+        thread.Stop();
+        thread.WaitFor();
+    }
+    DriverState.DriverLog = saved;
 }
 
 }  // namespace
