@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -243,6 +244,46 @@ TEST(Frames, TraceLinesHoldTwentyFiveBytes) {
     Lines outgoing;
     TraceBytes(0, bytes.data() + 0xAA, 1, outgoing.Sink());
     EXPECT_EQ(outgoing.text, (std::vector<std::string>{"< AA"}));
+}
+
+// Random lines, often near a frame: whatever comes, an accepted answer is a whole frame with a
+// right check byte, and nothing is read past the buffer (the sanitizers watch that).
+TEST(Frames, RandomLinesNeverYieldAFrameWithAWrongCheckByte) {
+    std::mt19937 rng(20261210);
+    int accepted = 0;
+    for (int round = 0; round < 20000; ++round) {
+        std::deque<Bytes> bursts;
+        int count = 1 + int(rng() % 4);
+        for (int b = 0; b < count; ++b) {
+            Bytes burst;
+            if (rng() % 2) {  // a frame, maybe damaged
+                Bytes data(1 + rng() % 10);
+                for (auto& v : data) v = uint8_t(rng());
+                burst = Frame(data);
+                if (rng() % 3 == 0) burst[rng() % burst.size()] ^= uint8_t(1 + rng() % 255);
+                if (rng() % 4 == 0) burst.resize(rng() % burst.size());
+            } else {
+                burst.resize(rng() % 300);
+                for (auto& v : burst) v = uint8_t(rng());
+            }
+            bursts.push_back(burst);
+        }
+        ScriptedLink link;
+        link.bursts = bursts;
+        Lines log;
+        TAnswerBuffer buf{};
+        for (int k = 0; k < 3; ++k) {
+            uint32_t length = 0;
+            if (!ReadAnswer(link, buf, length, log.Sink())) continue;
+            ++accepted;
+            ASSERT_GE(length, 6u);
+            ASSERT_LE(length, 127u);
+            ASSERT_EQ(buf[0], 0xAA);
+            ASSERT_EQ(buf[2] + 5u, length);
+            ASSERT_EQ(CalcLRC(buf.data() + 1, uint16_t(length - 2)), 0);
+        }
+    }
+    EXPECT_GT(accepted, 1000);  // the rounds did reach the check byte
 }
 
 TEST(CardNumbers, MaskedToTheLowBitsAsUnsignedDecimal) {
