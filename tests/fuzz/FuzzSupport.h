@@ -13,7 +13,7 @@ namespace fuzz {
 using namespace xml;
 
 inline XmlRef<IXmlDocument> PrivateDocument(bool preserve = false) {
-    XmlRef<IXmlDocument> doc = NewXmlDocument({}, "1.0", {}, NewXmlNameTable());
+    XmlRef<IXmlDocument> doc = NewXmlDocument({}, "1.0", {}, NewXmlNameTable(64));  // small: cheap to make per input
     doc->SetPreserveWhiteSpace(preserve);
     return doc;
 }
