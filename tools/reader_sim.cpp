@@ -180,6 +180,14 @@ Step ParseStep(const std::string& text) {
     if ((s.kind == "card" || s.kind == "badlrc" || s.kind == "half" || s.kind == "short") && s.arg.empty())
         Fail("step needs a card number: " + text);
     if (s.kind == "short" && s.arg2.empty()) Fail("short needs a byte count: " + text);
+    // Checked now, not at the first poll: a typo shows before anything runs.
+    if (s.kind == "card" || s.kind == "badlrc" || s.kind == "half" || s.kind == "short") Number(s.arg);
+    if (s.kind == "short") Number(s.arg2);
+    if ((s.kind == "garbage" || s.kind == "random") && !s.arg.empty()) Number(s.arg);
+    if (s.kind == "hex" || s.kind == "frame") {
+        Bytes b = ParseHex(s.arg);
+        if (s.kind == "frame" && (b.empty() || b.size() > 255)) Fail("a frame holds 1 to 255 data bytes: " + text);
+    }
     return s;
 }
 
