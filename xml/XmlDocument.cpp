@@ -1,5 +1,5 @@
 // The document's own operations: creation, loading from text, binary data, streams, files and
-// resources, and saving as text or binary; the factory and the shared name table.
+// resources, and saving as text or binary; and the factory NewXmlDocument.
 #include <string>
 
 #include "platform/Resource.h"
