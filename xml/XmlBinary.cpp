@@ -506,15 +506,16 @@ void ReadRecords(TBinXmlReader& reader, TXmlNodeList& top, int32_t count) {
         switch (reader.ReadByte()) {
         case xnkElement: {
             XmlRef<TXmlElement> element = MakeXml<TXmlElement>(table, ReadNameId(reader, *table));
-            list.AppendNew(element);
-            reader.ReadTaggedValue(element->DirectValue);
             withContent = element.get();
+            list.AppendNew(std::move(element));
+            reader.ReadTaggedValue(static_cast<TXmlElement*>(withContent)->DirectValue);
             break;
         }
         case xnkText: {
-            XmlRef<TXmlText> text = MakeXml<TXmlText>(table, TaggedValue());
-            list.AppendNew(text);
-            reader.ReadTaggedValue(text->Value);
+            XmlRef<TXmlText> made = MakeXml<TXmlText>(table, TaggedValue());
+            TXmlText& text = *made;
+            list.AppendNew(std::move(made));
+            reader.ReadTaggedValue(text.Value);
             break;
         }
         case xnkCDATA:
@@ -527,8 +528,8 @@ void ReadRecords(TBinXmlReader& reader, TXmlNodeList& top, int32_t count) {
             const int32_t targetId = ReadNameId(reader, *table);
             XmlRef<TXmlProcessingInstruction> instruction =
                 MakeXml<TXmlProcessingInstruction>(table, reader.ReadXmlString(), targetId);
-            list.AppendNew(instruction);
             withContent = instruction.get();
+            list.AppendNew(std::move(instruction));
             break;
         }
         default:

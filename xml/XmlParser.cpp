@@ -359,14 +359,15 @@ void TXmlSource::ParseContent(TXmlNodeList& list, TXmlNameTable& table, bool pre
         case '?': {
             Next();
             const int32_t targetId = table.IdOfName(ReadNameView());
-            XmlRef<TXmlProcessingInstruction> instruction =
+            XmlRef<TXmlProcessingInstruction> made =
                 MakeXml<TXmlProcessingInstruction>(tableRef, std::string(), targetId);
-            target->AppendNew(instruction);
+            TXmlProcessingInstruction& instruction = *made;
+            target->AppendNew(std::move(made));  // the list's reference is the one that lasts
             if (targetId == table.XmlIndex()) {
-                ReadAttributes(*instruction, table);
+                ReadAttributes(instruction, table);
                 ExpectText("?>");
             } else {
-                instruction->Data = ReadUntil("?>");
+                instruction.Data = ReadUntil("?>");
             }
             break;
         }
@@ -389,15 +390,16 @@ void TXmlSource::ParseContent(TXmlNodeList& list, TXmlNameTable& table, bool pre
             if (IsEOF()) Fail("Не завершено определение элемента");
             if (!(classes[CurChar] & kBlank) && CurChar != '/' && CurChar != '>')
                 Fail("Некорретный символ в имени элемента");
-            XmlRef<TXmlElement> element = MakeXml<TXmlElement>(tableRef, nameId);
-            target->AppendNew(element);  // in the tree before its attributes and content
-            ReadAttributes(*element, table);
+            XmlRef<TXmlElement> made = MakeXml<TXmlElement>(tableRef, nameId);
+            TXmlElement& element = *made;
+            target->AppendNew(std::move(made));  // in the tree before its attributes and content
+            ReadAttributes(element, table);
             if (CurChar == '/') {
                 ExpectText("/>");
             } else {
                 ExpectChar('>');
-                open.push_back({element.get(), target});
-                target = &element->ChildListObject();
+                open.push_back({&element, target});
+                target = &element.ChildListObject();
             }
             break;
         }
