@@ -154,6 +154,29 @@ TEST(XmlDocument, CreatedNodesUseTheDocumentTableAndStayOutsideTheTree) {
     EXPECT_EQ(Dump(doc), "{E(el) T(256:\"t\") C\"c\" M\"m\" P(pi)\"d\" E(#document) P(xml)\"x\"}");
 }
 
+TEST(XmlDocument, DeepDocumentSurvivesEveryPathOnASmallStack) {
+    constexpr int kDepth = 100000;
+    std::string text;
+    for (int i = 0; i < kDepth; ++i) text += "<e>";
+    text += "x";
+    for (int i = 0; i < kDepth; ++i) text += "</e>";
+    std::string error = "not run";
+    xmltest::OnSmallStack([&] {
+        error = ErrorOf([&] {
+            XmlRef<IXmlDocument> doc = NewXmlDocument({}, "1.0", {}, NewXmlNameTable());
+            doc->SetPreserveWhiteSpace(true);  // the compact layout writes the input back as it was
+            doc->LoadXmlText(text);
+            TMemoryStream out;
+            doc->SaveToStream(out);
+            EXPECT_TRUE(out.Data() == text);
+            XmlRef<IXmlDocument> copy = NewXmlDocument();
+            copy->LoadXmlText(doc->GetBinaryXml());
+            EXPECT_TRUE(copy->GetBinaryXml() == doc->GetBinaryXml());
+        });
+    });
+    EXPECT_EQ(error, "");
+}
+
 TEST(XmlDocument, MissingResourceLeavesTheDocumentAsItWas) {
     XmlRef<IXmlDocument> doc = NewXmlDocument("XML", "1.0");
     const std::string before = Dump(doc);
