@@ -147,7 +147,9 @@ bool Load(const std::string& path, Driver& d) {
 
 std::string Prefixed(const std::string& text) {
     size_t n = text.size() > 255 ? 255 : text.size();
-    return std::string(1, char(n)) + text.substr(0, n);
+    std::string prefixed(1, char(n));
+    prefixed.append(text, 0, n);
+    return prefixed;
 }
 
 long long NowMicros() {
