@@ -16,6 +16,9 @@ struct FileError {
     std::string message;
 };
 
+// The system's message text for an error code (FormatMessageA / strerror), no line break.
+std::string SystemErrorText(uint32_t code);
+
 enum class FileAccess { Read, Write, ReadWrite };
 
 // Share mode bits: what other openers may do while this handle is open (FILE_SHARE_*).

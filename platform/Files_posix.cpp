@@ -21,7 +21,7 @@ namespace {
 void Fail(FileError* error, int code) {
     if (!error) return;
     error->code = static_cast<uint32_t>(code);
-    error->message = std::strerror(code);
+    error->message = SystemErrorText(code);
 }
 
 LocalTime ToLocal(const timespec& ts) {
@@ -234,5 +234,7 @@ std::string UserName() {
         return found->pw_name;
     return {};
 }
+
+std::string SystemErrorText(uint32_t code) { return std::strerror(static_cast<int>(code)); }
 
 }  // namespace platform

@@ -12,15 +12,7 @@ HANDLE H(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 void Fail(FileError* error, DWORD code) {
     if (!error) return;
     error->code = code;
-    error->message.clear();
-    char* text = nullptr;
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                             nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    if (text) {
-        while (n > 0 && static_cast<unsigned char>(text[n - 1]) <= ' ') --n;
-        error->message.assign(text, n);
-        LocalFree(text);
-    }
+    error->message = SystemErrorText(code);
 }
 
 void FailLast(FileError* error) { Fail(error, GetLastError()); }
@@ -190,6 +182,19 @@ std::string UserName() {
     DWORD size = sizeof buffer;
     if (!GetUserNameA(buffer, &size) || size == 0) return {};
     return std::string(buffer, size - 1);  // the count includes the terminating NUL
+}
+
+std::string SystemErrorText(uint32_t code) {
+    char* text = nullptr;
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                             nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string message;
+    if (text) {
+        while (n > 0 && static_cast<unsigned char>(text[n - 1]) <= ' ') --n;
+        message.assign(text, n);
+        LocalFree(text);
+    }
+    return message.empty() ? "Error " + std::to_string(code) : message;
 }
 
 }  // namespace platform

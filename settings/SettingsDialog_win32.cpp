@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/Files.h"
 #include "settings/SettingsDialogIds.h"
 #include "settings/SettingsForm.h"
 
@@ -30,17 +31,6 @@ constexpr TPlace Layout[] = {
 };
 constexpr int ClientWidth = 266, ClientHeight = 71;
 constexpr int DropDownItems = 8;
-
-std::string SystemMessage(DWORD code) {
-    char* text = nullptr;
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                             nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string message(text ? text : "", n);
-    if (text) LocalFree(text);
-    while (!message.empty() && (message.back() == '\r' || message.back() == '\n' || message.back() == ' '))
-        message.pop_back();
-    return message.empty() ? "Error " + std::to_string(code) : message;
-}
 
 HMODULE OwnModule() {
     HMODULE module = nullptr;
@@ -228,6 +218,6 @@ bool ShowSettingsForm(TSettingsForm& form) {
                                            reinterpret_cast<LPARAM>(&run));
     if (run.failure) std::rethrow_exception(run.failure);
     if (result == -1 || result == 0)
-        throw std::runtime_error("Cannot show the settings dialog. " + SystemMessage(GetLastError()));
+        throw std::runtime_error("Cannot show the settings dialog. " + platform::SystemErrorText(GetLastError()));
     return result == IDOK;
 }

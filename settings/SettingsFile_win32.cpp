@@ -8,19 +8,8 @@
 
 namespace {
 
-std::string SystemMessage(DWORD code) {
-    char* text = nullptr;
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                             nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string message(text ? text : "", n);
-    if (text) LocalFree(text);
-    while (!message.empty() && (message.back() == '\r' || message.back() == '\n' || message.back() == ' '))
-        message.pop_back();
-    return message;
-}
-
 [[noreturn]] void Fail(const char* what, const std::string& path, DWORD code) {
-    throw std::runtime_error(std::string(what) + " \"" + platform::FullPathName(path) + "\". " + SystemMessage(code));
+    throw std::runtime_error(std::string(what) + " \"" + platform::FullPathName(path) + "\". " + platform::SystemErrorText(code));
 }
 
 }  // namespace
