@@ -89,8 +89,21 @@ public:
 
 private:
     const std::string& NameRefSlow(int32_t index) const;
+    int32_t FindIndexed(std::string_view name);  // -1: not there
+    void IndexName(int32_t index);
+    void BuildIndex();
+
     std::vector<std::string> names_;
     std::vector<std::vector<int32_t>> buckets_;
+
+    // A second index over the same names for buckets that grew long (a file may fill one bucket
+    // with colliding names): open addressing on a hash keyed per table, so lookups stay near O(1)
+    // whatever the stored names are. Each slot holds the name index that the bucket's own scan
+    // would find first, or -1. Built on first need; a stored table replaces it.
+    uint64_t indexSeed_ = 0;
+    std::vector<int32_t> index_;
+    size_t indexed_ = 0;
+    bool indexValid_ = false;
 };
 
 // ---------------------------------------------------------------------------------------------
