@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "xml/XmlLib.h"
@@ -108,6 +109,64 @@ private:
 
 // ---------------------------------------------------------------------------------------------
 
+// The items of a node list: counted references in order, the first two inside the list object
+// itself (most lists hold one or two nodes; the room fits in the list's own heap block).
+template <class Node>
+class TXmlRefArray {
+public:
+    using Item = XmlRef<Node>;
+    TXmlRefArray() = default;
+    ~TXmlRefArray() {
+        clear();
+        if (data_ != Room()) ::operator delete(data_);
+    }
+    TXmlRefArray(const TXmlRefArray&) = delete;
+    TXmlRefArray& operator=(const TXmlRefArray&) = delete;
+
+    size_t size() const { return size_; }
+    size_t capacity() const { return cap_; }
+    Item* begin() { return data_; }
+    Item* end() { return data_ + size_; }
+    Item& operator[](size_t i) { return data_[i]; }
+    const Item& operator[](size_t i) const { return data_[i]; }
+
+    void reserve(size_t n) {
+        if (n <= cap_) return;
+        auto* fresh = static_cast<Item*>(::operator new(n * sizeof(Item)));
+        std::uninitialized_move_n(data_, size_, fresh);
+        std::destroy_n(data_, size_);
+        if (data_ != Room()) ::operator delete(data_);
+        data_ = fresh;
+        cap_ = static_cast<uint32_t>(n);
+    }
+    void push_back(Item item) {
+        if (size_ == cap_) reserve(cap_ + 4);
+        std::construct_at(data_ + size_, std::move(item));
+        ++size_;
+    }
+    void insert(size_t position, Item item) {
+        push_back(std::move(item));
+        std::rotate(data_ + position, data_ + size_ - 1, data_ + size_);
+    }
+    void erase(size_t position) {
+        std::move(data_ + position + 1, end(), data_ + position);
+        --size_;
+        std::destroy_at(data_ + size_);
+    }
+    void clear() {
+        // Empty before the items go: a released node never sees a list that still names it.
+        const uint32_t n = std::exchange(size_, 0);
+        std::destroy_n(data_, n);
+    }
+
+private:
+    Item* Room() { return reinterpret_cast<Item*>(room_); }
+    Item* data_ = Room();
+    uint32_t size_ = 0;
+    uint32_t cap_ = 2;
+    alignas(Item) std::byte room_[2 * sizeof(Item)];
+};
+
 // An ordered list of counted node references. A child list has an Owner (plain link) and
 // makes its items' Parent the Owner; a free-standing list has none.
 class TXmlNodeList final : public TXmlBase, public IXmlNodeCollection {
@@ -149,7 +208,7 @@ private:
     void Orphan(TXmlNode* node);
 
     TXmlNode* owner_;
-    std::vector<XmlRef<TXmlNode>> items_;
+    TXmlRefArray<TXmlNode> items_;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -159,20 +218,14 @@ struct TXmlAttrData {
     TaggedValue Value;
 };
 
-// The attribute records of a node, in order. An element keeps room for its first few records
-// inside itself, so that a node and its attributes share the same few cache lines.
+// The attribute records of a node, in order, in one block allocated on the first record (most
+// elements of a document have none: room inside every element would cost far more memory).
 class TXmlAttrArray {
 public:
     TXmlAttrArray() = default;
     ~TXmlAttrArray() { clear(); }
     TXmlAttrArray(const TXmlAttrArray&) = delete;
     TXmlAttrArray& operator=(const TXmlAttrArray&) = delete;
-
-    // Starts out in storage of the owner's (only while empty and never grown).
-    void UseInline(void* storage, uint32_t capacity) {
-        data_ = static_cast<TXmlAttrData*>(storage);
-        cap_ = capacity;
-    }
 
     size_t size() const { return size_; }
     size_t capacity() const { return cap_; }
@@ -373,7 +426,6 @@ protected:
 class TXmlElement final : public TXmlNode, public virtual IXmlElement {
 public:
     TXmlElement(XmlRef<TXmlNameTable> table, int32_t nameId);
-    ~TXmlElement() override { attrs_.clear(); }  // before the inline room goes
 
     void AssignNameId(int32_t index) override { nameId_ = index; }
     // Kept in the element itself; its content only while it has no child nodes.
@@ -398,7 +450,6 @@ public:
 private:
     void RemoveTextChildren();
     int32_t nameId_;
-    alignas(TXmlAttrData) std::byte attrRoom_[4 * sizeof(TXmlAttrData)];
 };
 
 class TXmlText final : public TXmlNode {

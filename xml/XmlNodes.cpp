@@ -273,7 +273,7 @@ void TXmlNodeList::Insert(const XmlRef<TXmlNode>& node, int32_t position) {
     if (position < 0 || position > Count()) RaiseXmlError(ListIndexMessage);
     CheckNoCycle(owner_, node.get());
     Grow();
-    items_.insert(items_.begin() + position, node);
+    items_.insert(static_cast<size_t>(position), node);
     Adopt(node.get());
 }
 
@@ -287,7 +287,7 @@ void TXmlNodeList::AppendNew(XmlRef<TXmlNode> node) {
 void TXmlNodeList::Delete(int32_t position) {
     if (position < 0 || position >= Count()) RaiseXmlError(ListIndexMessage);
     XmlRef<TXmlNode> node = std::move(items_[static_cast<size_t>(position)]);
-    items_.erase(items_.begin() + position);
+    items_.erase(static_cast<size_t>(position));
     Orphan(node.get());
 }
 
@@ -865,9 +865,7 @@ std::string TXmlCharacterData::ReadText() { return TrimmedCharacterData(Text, Pr
 // ---- node classes ---------------------------------------------------------------------------
 
 TXmlElement::TXmlElement(XmlRef<TXmlNameTable> table, int32_t nameId)
-    : TXmlNode(std::move(table), xnkElement), nameId_(nameId) {
-    attrs_.UseInline(attrRoom_, 4);
-}
+    : TXmlNode(std::move(table), xnkElement), nameId_(nameId) {}
 
 std::string TXmlElement::ReadText() {
     if (HasChildNodes()) return JoinedText(*Children(), PreservesWhiteSpace());

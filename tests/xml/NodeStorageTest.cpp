@@ -1,0 +1,82 @@
+// Child lists and attribute records keep their order, parents and references while their
+// storage moves from the room inside the list to the heap and back to fewer items.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "xml/XmlInternal.h"
+
+using namespace xml;
+
+namespace {
+// Built by appending: GCC 12 warns falsely about "literal" + string.
+std::string AttrName(int i) {
+    std::string s("a");
+    s += std::to_string(i);
+    return s;
+}
+}  // namespace
+
+TEST(NodeStorage, ListOrderMatchesAModelThroughEveryStorageStep) {
+    XmlRef<IXmlDocument> doc = NewXmlDocument();
+    XmlRef<IXmlElement> e = doc->CreateElement("e");
+    TXmlNode& owner = *ImplNode(e.get());
+    TXmlNodeList& list = owner.ChildListObject();
+    std::vector<TXmlNode*> model;
+    std::vector<XmlRef<TXmlNode>> made;
+    uint32_t seed = 12345;
+    auto next = [&seed](uint32_t n) {
+        seed = seed * 1103515245 + 12345;
+        return (seed >> 16) % n;
+    };
+    for (int step = 0; step < 400; ++step) {
+        const auto count = static_cast<uint32_t>(model.size());
+        if (count < 2 || next(3) != 0 || count > 12) {
+            if (count > 12) {
+                const uint32_t at = next(count);
+                list.Delete(static_cast<int32_t>(at));
+                EXPECT_EQ(model[at]->ParentNode(), nullptr);
+                model.erase(model.begin() + at);
+                continue;
+            }
+            made.push_back(MakeXml<TXmlElement>(owner.TableRef(), 5));
+            const uint32_t at = next(count + 1);
+            list.Insert(made.back(), static_cast<int32_t>(at));
+            model.insert(model.begin() + at, made.back().get());
+        } else {
+            const uint32_t at = next(count);
+            EXPECT_EQ(list.Remove(model[at]), static_cast<int32_t>(at));
+            model.erase(model.begin() + at);
+        }
+        ASSERT_EQ(list.Count(), static_cast<int32_t>(model.size()));
+        for (size_t i = 0; i < model.size(); ++i) {
+            ASSERT_EQ(list.Item(static_cast<int32_t>(i)), model[i]) << step;
+            ASSERT_EQ(model[i]->ParentNode(), &owner);
+        }
+    }
+    // The list's references are the only ones left on the nodes it holds.
+    made.clear();
+    for (size_t i = 0; i < model.size(); ++i) EXPECT_EQ(list.Item(static_cast<int32_t>(i))->ParentNode(), &owner);
+    list.Clear();
+    EXPECT_EQ(list.Count(), 0);
+}
+
+TEST(NodeStorage, AttributesKeepTheirOrderAsTheirBlockGrows) {
+    XmlRef<IXmlDocument> doc = NewXmlDocument();
+    XmlRef<IXmlElement> e = doc->CreateElement("e");
+    for (int i = 0; i < 40; ++i) e->WriteIntAttr(AttrName(i), i);
+    e->DeleteAttr("a0");
+    e->DeleteAttr("a17");
+    e->WriteIntAttr("a5", 500);  // replaced in place
+    ASSERT_EQ(e->AttributeCount(), 38);
+    int position = 0;
+    for (int i = 1; i < 40; ++i) {
+        if (i == 17) continue;
+        EXPECT_EQ(e->AttrNameAt(position), AttrName(i));
+        EXPECT_EQ(e->ReadIntAttr(AttrName(i), -1), i == 5 ? 500 : i);
+        ++position;
+    }
+    XmlRef<IXmlNode> copy = e->Duplicate(false);
+    EXPECT_EQ(copy->MarkupText(), e->MarkupText());
+}
