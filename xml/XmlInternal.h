@@ -223,7 +223,10 @@ struct TXmlAttrData {
 class TXmlAttrArray {
 public:
     TXmlAttrArray() = default;
-    ~TXmlAttrArray() { clear(); }
+    ~TXmlAttrArray() {
+        clear();
+        ::operator delete(data_);
+    }
     TXmlAttrArray(const TXmlAttrArray&) = delete;
     TXmlAttrArray& operator=(const TXmlAttrArray&) = delete;
 
@@ -239,11 +242,10 @@ public:
 
     void reserve(size_t n) {
         if (n <= cap_) return;
-        auto fresh = std::make_unique_for_overwrite<std::byte[]>(n * sizeof(TXmlAttrData));
-        auto* p = reinterpret_cast<TXmlAttrData*>(fresh.get());
+        auto* p = static_cast<TXmlAttrData*>(::operator new(n * sizeof(TXmlAttrData)));
         std::uninitialized_move_n(data_, size_, p);
         std::destroy_n(data_, size_);
-        heap_ = std::move(fresh);
+        ::operator delete(data_);
         data_ = p;
         cap_ = static_cast<uint32_t>(n);
     }
@@ -266,7 +268,6 @@ private:
     TXmlAttrData* data_ = nullptr;
     uint32_t size_ = 0;
     uint32_t cap_ = 0;
-    std::unique_ptr<std::byte[]> heap_;
 };
 
 // Moves a node (and everything below it) onto another table, interning its names there.
