@@ -43,19 +43,6 @@ bool IsFolderSeparator(char c) { return c == '/' || c == '\\' || c == ':'; }
 
 }  // namespace
 
-File::~File() { Close(); }
-
-File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kClosed; }
-
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        Close();
-        handle_ = other.handle_;
-        other.handle_ = kClosed;
-    }
-    return *this;
-}
-
 bool File::Open(const std::string& path, FileAccess access, uint32_t, FileDisposition disposition, FileError* error) {
     Close();
     int flags = O_CLOEXEC;

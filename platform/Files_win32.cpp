@@ -31,19 +31,6 @@ LocalTime FromSystemTime(const SYSTEMTIME& st) {
 
 }  // namespace
 
-File::~File() { Close(); }
-
-File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kClosed; }
-
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        Close();
-        handle_ = other.handle_;
-        other.handle_ = kClosed;
-    }
-    return *this;
-}
-
 bool File::Open(const std::string& path, FileAccess access, uint32_t share, FileDisposition disposition,
                 FileError* error) {
     Close();
