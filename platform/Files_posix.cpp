@@ -81,15 +81,17 @@ void File::Close() {
     }
 }
 
-bool File::Write(const void* data, size_t size, size_t* done, FileError* error) {
+// One read or write system call, retried only when a signal cut it short.
+template <typename Call>
+bool Transfer(const File& file, Call call, size_t* done, FileError* error) {
     if (done) *done = 0;
-    if (!IsOpen()) {
+    if (!file.IsOpen()) {
         Fail(error, EBADF);
         return false;
     }
     ssize_t n;
     do {
-        n = ::write(static_cast<int>(handle_), data, size);
+        n = call(static_cast<int>(file.NativeHandle()));
     } while (n < 0 && errno == EINTR);
     if (n < 0) {
         Fail(error, errno);
@@ -99,22 +101,12 @@ bool File::Write(const void* data, size_t size, size_t* done, FileError* error) 
     return true;
 }
 
+bool File::Write(const void* data, size_t size, size_t* done, FileError* error) {
+    return Transfer(*this, [&](int fd) { return ::write(fd, data, size); }, done, error);
+}
+
 bool File::Read(void* data, size_t size, size_t* done, FileError* error) {
-    if (done) *done = 0;
-    if (!IsOpen()) {
-        Fail(error, EBADF);
-        return false;
-    }
-    ssize_t n;
-    do {
-        n = ::read(static_cast<int>(handle_), data, size);
-    } while (n < 0 && errno == EINTR);
-    if (n < 0) {
-        Fail(error, errno);
-        return false;
-    }
-    if (done) *done = static_cast<size_t>(n);
-    return true;
+    return Transfer(*this, [&](int fd) { return ::read(fd, data, size); }, done, error);
 }
 
 uint32_t File::SizeLow() const {

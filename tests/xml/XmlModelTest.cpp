@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <functional>
 
+#include "tests/xml/XmlTestSupport.h"
 #include "xml/XmlInternal.h"
 
 using namespace xml;
+using xmltest::ErrorOf;
 
 namespace {
 
@@ -21,15 +23,6 @@ std::string Numbered(const char* prefix, int i) {
     std::string s(prefix);
     s += std::to_string(i);
     return s;
-}
-
-std::string MessageOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const TXmlError& e) {
-        return e.what();
-    }
-    return "(no error)";
 }
 
 }  // namespace
@@ -79,8 +72,8 @@ TEST(NodeList, ItemAtChecksTheRange) {
     ASSERT_EQ(list->ItemCount(), 1);
     EXPECT_EQ(list->ItemAt(0).get(), static_cast<IXmlNode*>(c.get()));
     const std::string message = "Ошибка получения элемента списка: индекс выходит за пределы";
-    EXPECT_EQ(MessageOf([&] { list->ItemAt(-1); }), message);
-    EXPECT_EQ(MessageOf([&] { list->ItemAt(1); }), message);
+    EXPECT_EQ(ErrorOf([&] { list->ItemAt(-1); }), message);
+    EXPECT_EQ(ErrorOf([&] { list->ItemAt(1); }), message);
 }
 
 TEST(NodeList, InternalOperationsKeepParentsAndCheckPositions) {

@@ -3,20 +3,13 @@
 
 #include <functional>
 
+#include "tests/xml/XmlTestSupport.h"
 #include "xml/XmlInternal.h"
 
 using namespace xml;
+using xmltest::ErrorOf;
 
 namespace {
-
-std::string MessageOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const TXmlError& e) {
-        return e.what();
-    }
-    return "(no error)";
-}
 
 struct Node : ::testing::Test {
     XmlRef<IXmlDocument> doc = NewXmlDocument({}, "1.0", {}, NewXmlNameTable());
@@ -126,9 +119,9 @@ TEST_F(Node, KindsNamesAndCasts) {
 
 TEST_F(Node, FindChildElementTakesSimpleNamesOnly) {
     for (const char* bad : {"", "1a", "a/b", "@id", "#text", "a b"})
-        EXPECT_EQ(MessageOf([&] { e->FindChildElement(bad); }), kNotSupported) << bad;
-    EXPECT_EQ(MessageOf([&] { e->FindChildElements("a/b"); }), kNotSupported);
-    EXPECT_EQ(MessageOf([&] { e->ReadPathValue("a/b"); }), kNotSupported);
+        EXPECT_EQ(ErrorOf([&] { e->FindChildElement(bad); }), kNotSupported) << bad;
+    EXPECT_EQ(ErrorOf([&] { e->FindChildElements("a/b"); }), kNotSupported);
+    EXPECT_EQ(ErrorOf([&] { e->ReadPathValue("a/b"); }), kNotSupported);
     EXPECT_EQ(e->FindChildElement("a-b.c:d_e"), nullptr);
     EXPECT_EQ(e->FindChildElement("_Имя"), nullptr);  // Cyrillic letters are letters
 }
@@ -160,7 +153,7 @@ TEST_F(Node, ChildTextOperations) {
     fresh->WriteChildText("x", "2");
     EXPECT_EQ(fresh->ChildList()->ItemCount(), 1);
     EXPECT_EQ(fresh->ReadChildText("x", ""), "2");
-    EXPECT_EQ(MessageOf([&] { fresh->RequireChild("cfg"); }), "Ошибка: не найден дочерний элемент \"cfg\".");
+    EXPECT_EQ(ErrorOf([&] { fresh->RequireChild("cfg"); }), "Ошибка: не найден дочерний элемент \"cfg\".");
     XmlRef<IXmlNode> obtained = fresh->ObtainChild("cfg");
     EXPECT_EQ(fresh->ObtainChild("cfg"), obtained);
     EXPECT_EQ(fresh->ChildList()->ItemCount(), 2);

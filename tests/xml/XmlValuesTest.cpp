@@ -5,20 +5,13 @@
 #include <functional>
 
 #include "platform/CodePage.h"
+#include "tests/xml/XmlTestSupport.h"
 #include "xml/XmlInternal.h"
 
 using namespace xml;
+using xmltest::ErrorOf;
 
 namespace {
-
-std::string MessageOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const TXmlError& e) {
-        return e.what();
-    }
-    return "(no error)";
-}
 
 // Runs a check under both decimal separators; the library's own forms must not change.
 void UnderBothSeparators(const std::function<void()>& check) {
@@ -92,8 +85,8 @@ TEST(XmlForms, FloatTextReadsEitherSeparator) {
         EXPECT_EQ(FloatToXmlText(1.5), "1.5");
     });
     platform::OverrideDecimalSeparator('.');
-    EXPECT_EQ(MessageOf([] { XmlTextToFloat("1,234.5"); }), "'1.234.5' is not a valid floating point value");
-    EXPECT_EQ(MessageOf([] { XmlTextToFloat("abc"); }), "'abc' is not a valid floating point value");
+    EXPECT_EQ(ErrorOf([] { XmlTextToFloat("1,234.5"); }), "'1.234.5' is not a valid floating point value");
+    EXPECT_EQ(ErrorOf([] { XmlTextToFloat("abc"); }), "'abc' is not a valid floating point value");
     platform::OverrideDecimalSeparator(0);
 }
 
@@ -107,7 +100,7 @@ TEST(XmlForms, DateTimeText) {
     EXPECT_DOUBLE_EQ(XmlTextToDateTime("2024-03-05 14:07"), EncodeDateTime(2024, 3, 5));
     EXPECT_DOUBLE_EQ(XmlTextToDateTime("2000-02-29T23-59-59"), EncodeDateTime(2000, 2, 29, 23, 59, 59));
     for (const char* bad : {"", "2024-13-01", "2023-02-29", "2024-03-05T24-00-00", "2024"})
-        EXPECT_EQ(MessageOf([&] { XmlTextToDateTime(bad); }), std::string("''") + bad + "'' is not a valid date and time");
+        EXPECT_EQ(ErrorOf([&] { XmlTextToDateTime(bad); }), std::string("''") + bad + "'' is not a valid date and time");
     const TDateTimeParts p = DecodeDateTime(d);
     EXPECT_EQ(p.millisecond, 500);
     EXPECT_EQ(p.second, 9);
@@ -145,7 +138,7 @@ TEST(GeneralConversions, Texts) {
     EXPECT_EQ(ValueAsText(TaggedValue::UInt32(4000000000u)), "4000000000");
     EXPECT_EQ(ValueAsText(TaggedValue::DateTime(EncodeDateTime(2024, 3, 5, 14, 7, 9))), "2024-03-05 14:07:09");
     EXPECT_EQ(ValueAsText(TaggedValue::DateTime(EncodeDateTime(2024, 3, 5))), "2024-03-05");
-    EXPECT_EQ(MessageOf([] { ValueAsText(TaggedValue::Null()); }),
+    EXPECT_EQ(ErrorOf([] { ValueAsText(TaggedValue::Null()); }),
               "Could not convert variant of type (Null) into type (String)");
 }
 
@@ -166,14 +159,14 @@ TEST(GeneralConversions, Int32) {
     EXPECT_EQ(ValueAsInt32(TaggedValue("2" + sep + "5")), 2);
     EXPECT_EQ(ValueAsInt32(TaggedValue("3" + sep + "5")), 4);
     for (const char* bad : {"", "abc", "1 2", "0x"})
-        EXPECT_EQ(MessageOf([&] { ValueAsInt32(TaggedValue(bad)); }),
+        EXPECT_EQ(ErrorOf([&] { ValueAsInt32(TaggedValue(bad)); }),
                   "Could not convert variant of type (String) into type (Integer)")
             << bad;
-    EXPECT_EQ(MessageOf([] { ValueAsInt32(TaggedValue("3000000000")); }),
+    EXPECT_EQ(ErrorOf([] { ValueAsInt32(TaggedValue("3000000000")); }),
               "Overflow while converting variant of type (String) into type (Integer)");
-    EXPECT_EQ(MessageOf([] { ValueAsInt32(TaggedValue::Int64(1LL << 40)); }),
+    EXPECT_EQ(ErrorOf([] { ValueAsInt32(TaggedValue::Int64(1LL << 40)); }),
               "Overflow while converting variant of type (Int64) into type (Integer)");
-    EXPECT_EQ(MessageOf([] { ValueAsInt32(TaggedValue::Null()); }),
+    EXPECT_EQ(ErrorOf([] { ValueAsInt32(TaggedValue::Null()); }),
               "Could not convert variant of type (Null) into type (Integer)");
 }
 
@@ -268,7 +261,7 @@ TEST_F(Element, HexAttributes) {
     EXPECT_EQ(e->ReadHexAttr("none", 9), 9);
     for (const char* bad : {"0x10", " 1", "1 ", "-1", "", "123456789", "g"}) {
         e->WriteAttr("x", bad);
-        EXPECT_EQ(MessageOf([&] { e->ReadHexAttr("x", 0); }), std::string("'$") + bad + "' is not a valid integer value");
+        EXPECT_EQ(ErrorOf([&] { e->ReadHexAttr("x", 0); }), std::string("'$") + bad + "' is not a valid integer value");
     }
 }
 
@@ -279,17 +272,17 @@ TEST_F(Element, ChoiceAttributes) {
     EXPECT_EQ(e->RequireChoiceAttr("level", allowed), 1);
     EXPECT_EQ(e->ReadChoiceAttr("absent", allowed, 7), 7);
     e->WriteAttr("level", "mid");
-    EXPECT_EQ(MessageOf([&] { e->ReadChoiceAttr("level", allowed, 7); }),
+    EXPECT_EQ(ErrorOf([&] { e->ReadChoiceAttr("level", allowed, 7); }),
               "Неверное значение атрибута \"level\" элемента \"e\".\r\nДопустимые значения:\r\nlow\r\nHigh");
-    EXPECT_EQ(MessageOf([&] { e->RequireChoiceAttr("level", {}); }),
+    EXPECT_EQ(ErrorOf([&] { e->RequireChoiceAttr("level", {}); }),
               "Неверное значение атрибута \"level\" элемента \"e\".\r\nДопустимые значения:\r\n");
-    EXPECT_EQ(MessageOf([&] { e->RequireChoiceAttr("absent", allowed); }), "Не найден атрибут \"absent\"");
+    EXPECT_EQ(ErrorOf([&] { e->RequireChoiceAttr("absent", allowed); }), "Не найден атрибут \"absent\"");
     e->WriteAttr("ru", "ПРИВЕТ");
     EXPECT_EQ(e->ReadChoiceAttr("ru", {"да", "привет"}, -1), 1);  // Cyrillic case folding
 }
 
 TEST_F(Element, PlainAndVariantAttributes) {
-    EXPECT_EQ(MessageOf([&] { e->RequireAttr("cfg"); }), "Не задан атрибут \"cfg\"");
+    EXPECT_EQ(ErrorOf([&] { e->RequireAttr("cfg"); }), "Не задан атрибут \"cfg\"");
     EXPECT_EQ(e->ReadAttr("cfg", "dflt"), "dflt");
     e->WriteVarAttr("v", TaggedValue::Int64(5));
     EXPECT_EQ(e->AttrValueKind("v"), TaggedValue::vkInt64);

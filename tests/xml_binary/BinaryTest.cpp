@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/CodePage.h"
-#include "tests/xml_parser/XmlTestSupport.h"
+#include "tests/xml/XmlTestSupport.h"
 #include "xml/XmlBinary.h"
 #include "xml/XmlStreams.h"
 

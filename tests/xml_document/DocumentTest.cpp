@@ -5,7 +5,7 @@
 #include <string>
 
 #include "tests/xml_document/DocumentTestFolder.h"
-#include "tests/xml_parser/XmlTestSupport.h"
+#include "tests/xml/XmlTestSupport.h"
 #include "xml/XmlStreams.h"
 
 namespace {

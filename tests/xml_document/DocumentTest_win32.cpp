@@ -7,7 +7,7 @@
 
 #include "platform/Files.h"
 #include "tests/xml_document/DocumentTestFolder.h"
-#include "tests/xml_parser/XmlTestSupport.h"
+#include "tests/xml/XmlTestSupport.h"
 #include "xml/XmlStreams.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/xml_parser/XmlTestSupport.h"
+#include "tests/xml/XmlTestSupport.h"
 #include "xml/XmlParser.h"
 #include "xml/XmlStreams.h"
 

@@ -11,6 +11,7 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#undef CharUpper  // windows.h's A/W name macro would hide platform::CharUpper
 #else
 #include <pthread.h>
 #endif
