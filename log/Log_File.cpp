@@ -72,7 +72,15 @@ bool TLogFile::IsFull() const {
 
 bool TLogFile::OpenForAppend(const std::string& name) {
     // Others may read the log while it is written, but neither write nor delete it.
-    return Handle.Open(name, platform::FileAccess::Write, platform::ShareRead, platform::FileDisposition::OpenAlways);
+    const auto open = [&] {
+        return Handle.Open(name, platform::FileAccess::Write, platform::ShareRead, platform::FileDisposition::OpenAlways);
+    };
+    if (open()) return true;
+    // A log folder that is not there yet (C:\Logs\Reader\ on a new till) is made, parents too;
+    // only one that cannot be made leaves the log closed.
+    const std::string dir = logname::SplitLogName(name).dir;
+    if (dir.empty() || platform::PathExists(dir) || !platform::CreateDirectories(dir)) return false;
+    return open();
 }
 
 void TLogFile::OpenFile() {

@@ -21,8 +21,8 @@ public:
 
 class TLogFile {
 public:
-    // Opens the current file at once; a file that cannot be opened leaves a closed log that
-    // accepts every line and writes nothing.
+    // Opens the current file at once, making its folder (parents included) when it is missing;
+    // a file that cannot be opened leaves a closed log that accepts every line and writes nothing.
     TLogFile(std::string FileName, int32_t MaxSizeKB, int32_t Level, int32_t Mode, int32_t Count, bool AddUserName);
     virtual ~TLogFile();
     TLogFile(const TLogFile&) = delete;

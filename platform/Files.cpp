@@ -1,7 +1,14 @@
-// The side-independent part of the file handle: ownership moves, the handle closes with its owner.
+// The side-independent part of the file layer: ownership moves of the handle, which closes with
+// its owner, and the error reason built on the system's text.
 #include "platform/Files.h"
 
 namespace platform {
+
+std::string SystemErrorReason(uint32_t code) {
+    std::string text = SystemErrorText(code);
+    while (!text.empty() && (text.back() == '.' || static_cast<unsigned char>(text.back()) <= ' ')) text.pop_back();
+    return text + " (error " + std::to_string(code) + ")";
+}
 
 File::~File() { Close(); }
 

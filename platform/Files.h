@@ -18,6 +18,9 @@ struct FileError {
 
 // The system's message text for an error code (FormatMessageA / strerror), no line break.
 std::string SystemErrorText(uint32_t code);
+// "<the system's text> (error <code>)", the text without its closing full stop: how a log line
+// tells a technician why a system call failed.
+std::string SystemErrorReason(uint32_t code);
 
 enum class FileAccess { Read, Write, ReadWrite };
 
@@ -80,6 +83,9 @@ bool MoveFileReplacing(const std::string& from, const std::string& to, FileError
 bool RemoveFile(const std::string& path, FileError* error = nullptr);
 // True for an existing file or folder.
 bool PathExists(const std::string& path);
+// Makes a folder and every missing folder above it ("C:\\Logs\\Reader\\" makes C:\\Logs first).
+// True when the folder exists afterwards; otherwise *error, when given, tells why.
+bool CreateDirectories(const std::string& path, FileError* error = nullptr);
 // The absolute form of a path (GetFullPathNameA); the path itself when that fails.
 std::string FullPathName(const std::string& path);
 

@@ -161,6 +161,20 @@ bool PathExists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0;
 }
 
+bool CreateDirectories(const std::string& path, FileError* error) {
+    // Every folder along the path, from the top; those that exist already fail harmlessly.
+    int failure = ENOENT;
+    for (size_t end = 1; end <= path.size(); ++end) {
+        if (end < path.size() && path[end] != '/') continue;
+        if (path[end - 1] == '/') continue;
+        if (::mkdir(path.substr(0, end).c_str(), 0777) != 0 && errno != EEXIST) failure = errno;
+    }
+    struct stat st{};
+    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return true;
+    Fail(error, ::stat(path.c_str(), &st) == 0 ? ENOTDIR : failure);
+    return false;
+}
+
 std::string FullPathName(const std::string& path) {
     if (path.empty() || path[0] == '/') return path;
     char* cwd = ::getcwd(nullptr, 0);

@@ -123,6 +123,22 @@ bool RemoveFile(const std::string& path, FileError* error) {
 
 bool PathExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
+bool CreateDirectories(const std::string& path, FileError* error) {
+    // Every folder along the path, from the top: those that exist, and the roots that are no
+    // folder to make ("C:", "\\server\share"), fail harmlessly. What counts is the end.
+    DWORD failure = ERROR_PATH_NOT_FOUND;
+    for (size_t end = 1; end <= path.size(); ++end) {
+        if (end < path.size() && path[end] != '\\' && path[end] != '/') continue;
+        if (path[end - 1] == '\\' || path[end - 1] == '/') continue;
+        if (!CreateDirectoryA(path.substr(0, end).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+            failure = GetLastError();
+    }
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return true;
+    Fail(error, attributes == INVALID_FILE_ATTRIBUTES ? failure : ERROR_ALREADY_EXISTS);
+    return false;
+}
+
 std::string FullPathName(const std::string& path) {
     char buffer[MAX_PATH * 4];
     DWORD n = GetFullPathNameA(path.c_str(), sizeof buffer, buffer, nullptr);

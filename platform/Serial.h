@@ -24,14 +24,17 @@ public:
 
     // Opens the device exclusively, 8N1, DTR on, no flow control, at baudRate, with the
     // read time-outs 15 ms between bytes and 300 + 15 per byte in total, and the write time-out
-    // 100 + 30 per byte. False when the device cannot be opened; a refused setting is ignored.
-    bool Open(const std::string& devicePath, int32_t baudRate);
+    // 100 + 30 per byte. False when the device cannot be opened, *error (when given) then holding
+    // the system's error code; a port another driver holds gives the sharing violation (32 on
+    // Windows, EBUSY on POSIX). A refused setting is ignored.
+    bool Open(const std::string& devicePath, int32_t baudRate, uint32_t* error = nullptr);
 
     // Reads up to count bytes: returns what arrived before the time-outs ran out, 0 on any
     // failure or after Cancel. Bytes that arrive later stay queued for the next read.
     uint32_t Read(void* buffer, uint32_t count);
     // Writes count bytes in one call; true when the write succeeded (a short one included).
-    bool Write(const void* bytes, uint32_t count);
+    // On failure *error, when given, holds the system's error code.
+    bool Write(const void* bytes, uint32_t count, uint32_t* error = nullptr);
 
     // From any thread: ends a read or write wait in progress at once, and makes every later
     // read and write return at once without touching the line. A cancelled operation has

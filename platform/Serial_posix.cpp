@@ -81,12 +81,16 @@ std::string SerialPort::DevicePath(int32_t portNumber) {
     return "/dev/ttyS" + std::to_string(portNumber - 1);
 }
 
-bool SerialPort::Open(const std::string& devicePath, int32_t baudRate) {
+bool SerialPort::Open(const std::string& devicePath, int32_t baudRate, uint32_t* error) {
     int fd = open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0) {
+        if (error) *error = static_cast<uint32_t>(errno);
+        return false;
+    }
     // Exclusive like share mode 0: a second opener (of this program or another) is refused.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         close(fd);
+        if (error) *error = EBUSY;
         return false;
     }
     ioctl(fd, TIOCEXCL);
@@ -137,8 +141,11 @@ uint32_t SerialPort::Read(void* buffer, uint32_t count) {
     return got;
 }
 
-bool SerialPort::Write(const void* bytes, uint32_t count) {
-    if (impl_->cancelled || impl_->fd < 0) return false;
+bool SerialPort::Write(const void* bytes, uint32_t count, uint32_t* error) {
+    if (impl_->cancelled || impl_->fd < 0) {
+        if (error) *error = impl_->cancelled ? ECANCELED : EBADF;
+        return false;
+    }
     auto* in = static_cast<const unsigned char*>(bytes);
     const auto total = Clock::now() + std::chrono::milliseconds(kWriteConstantMs + int64_t(kWritePerByteMs) * count);
     uint32_t sent = 0;
@@ -148,9 +155,15 @@ bool SerialPort::Write(const void* bytes, uint32_t count) {
             sent += static_cast<uint32_t>(n);
             continue;
         }
-        if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
+        if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            if (error) *error = static_cast<uint32_t>(errno);
+            return false;
+        }
         int ready = impl_->WaitFor(POLLOUT, MsUntil(total));
-        if (ready < 0) return false;
+        if (ready < 0) {
+            if (error) *error = ECANCELED;
+            return false;
+        }
         if (ready == 0) break;  // cut short by the time-out: still a success, as on Windows
     }
     return true;

@@ -21,13 +21,17 @@ struct SerialPort::Impl {
     // Waits for an operation that went pending. A wait that Cancel cut short by signalling the
     // event leaves the operation running on the caller's buffer: cancel it and wait for its
     // real end, so that no late completion writes into memory the caller has moved on from.
-    bool Finish(OVERLAPPED& ov, DWORD& done) {
+    bool Finish(OVERLAPPED& ov, DWORD& done, uint32_t* error = nullptr) {
         if (cancelled) CancelIo(PortHandle);
         BOOL ok = GetOverlappedResult(PortHandle, &ov, &done, TRUE);
+        DWORD failure = ok ? 0 : GetLastError();
         if (!HasOverlappedIoCompleted(&ov)) {
             CancelIo(PortHandle);
             ok = GetOverlappedResult(PortHandle, &ov, &done, TRUE);
+            failure = ok ? 0 : GetLastError();
         }
+        if (cancelled) failure = ERROR_OPERATION_ABORTED;
+        if (error) *error = failure;
         return ok && !cancelled;
     }
 };
@@ -48,10 +52,13 @@ SerialPort::~SerialPort() {
 
 std::string SerialPort::DevicePath(int32_t portNumber) { return "\\\\.\\COM" + std::to_string(portNumber); }
 
-bool SerialPort::Open(const std::string& devicePath, int32_t baudRate) {
+bool SerialPort::Open(const std::string& devicePath, int32_t baudRate, uint32_t* error) {
     impl_->PortHandle = CreateFileA(devicePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_OVERLAPPED, nullptr);
-    if (impl_->PortHandle == INVALID_HANDLE_VALUE) return false;
+    if (impl_->PortHandle == INVALID_HANDLE_VALUE) {
+        if (error) *error = GetLastError();
+        return false;
+    }
     // Share mode 0 keeps other openers out on Windows; Wine does not apply share modes to
     // devices, so a second driver on the same port would steal the reader's bytes. A named
     // object per port keeps a second driver out there too.
@@ -63,6 +70,7 @@ bool SerialPort::Open(const std::string& devicePath, int32_t baudRate) {
         impl_->Claim = nullptr;
         CloseHandle(impl_->PortHandle);
         impl_->PortHandle = INVALID_HANDLE_VALUE;
+        if (error) *error = ERROR_SHARING_VIOLATION;  // what Windows itself says of a port held elsewhere
         return false;
     }
 
@@ -98,12 +106,20 @@ uint32_t SerialPort::Read(void* buffer, uint32_t count) {
     return impl_->Finish(impl_->ReadOverlapped, done) ? done : 0;
 }
 
-bool SerialPort::Write(const void* bytes, uint32_t count) {
-    if (impl_->cancelled) return false;
+bool SerialPort::Write(const void* bytes, uint32_t count, uint32_t* error) {
+    if (impl_->cancelled) {
+        if (error) *error = ERROR_OPERATION_ABORTED;
+        return false;
+    }
     DWORD done = 0;
     if (WriteFile(impl_->PortHandle, bytes, count, &done, &impl_->WriteOverlapped)) return true;
-    if (GetLastError() != ERROR_IO_PENDING) return false;
-    return impl_->Finish(impl_->WriteOverlapped, done);
+    const DWORD failure = GetLastError();
+    if (failure != ERROR_IO_PENDING) {
+        if (error) *error = failure;
+        return false;
+    }
+    // A line that takes nothing (flow stopped) ends in ERROR_TIMEOUT under Wine.
+    return impl_->Finish(impl_->WriteOverlapped, done, error);
 }
 
 void SerialPort::Cancel() {

@@ -2,6 +2,7 @@
 // PostThreadMessageA, so that native tests can play the host's thread.
 #include "platform/Sync.h"
 
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -136,9 +137,12 @@ void EnsureMessageQueue() {
     if (!q) q = std::make_shared<Queue>();
 }
 
-bool PostToThread(uint32_t threadId, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+bool PostToThread(uint32_t threadId, uint32_t message, uintptr_t wParam, intptr_t lParam, uint32_t* error) {
     auto q = FindQueue(threadId);
-    if (!q) return false;
+    if (!q) {
+        if (error) *error = ESRCH;
+        return false;
+    }
     {
         std::lock_guard<std::mutex> g(q->m);
         q->messages.push_back({message, wParam, lParam});

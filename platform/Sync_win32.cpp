@@ -68,8 +68,10 @@ bool Thread::Finished() const { return WaitForSingleObject(impl_->handle, 0) == 
 uint32_t Thread::Id() const { return impl_->id; }
 std::exception_ptr Thread::Failure() const { return Finished() ? impl_->failure : nullptr; }
 
-bool PostToThread(uint32_t threadId, uint32_t message, uintptr_t wParam, intptr_t lParam) {
-    return PostThreadMessageA(threadId, message, wParam, lParam) != 0;
+bool PostToThread(uint32_t threadId, uint32_t message, uintptr_t wParam, intptr_t lParam, uint32_t* error) {
+    if (PostThreadMessageA(threadId, message, wParam, lParam)) return true;
+    if (error) *error = GetLastError();
+    return false;
 }
 
 void EnsureMessageQueue() {

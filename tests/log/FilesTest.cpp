@@ -58,6 +58,44 @@ TEST_F(Files, DispositionsReadWriteSeekAndSize) {
     EXPECT_EQ(f.SizeLow(), 0u);  // emptied
 }
 
+TEST_F(Files, CreateDirectoriesMakesMissingParentsAndFailsOnlyWhereNoFolderCanBe) {
+    const char sep = char(fs::path::preferred_separator);
+    Write(At("file"), "x");
+    struct Case {
+        std::string path;
+        bool made;
+    } cases[] = {
+        {At("a") + sep + "b" + sep + "c" + sep, true},  // the log's case: a folder path ending in a separator
+        {At("d") + sep + "e", true},
+        {At("a") + sep + "b", true},  // exists already
+        {Dir(), true},
+        {At("f") + sep + sep + "g" + sep, true},  // a doubled separator
+        {At("file"), false},                      // a file stands where the folder should be
+        {At("file") + sep + "sub" + sep, false},  // ... or where a parent should be
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        platform::FileError error;
+        EXPECT_EQ(platform::CreateDirectories(c.path, &error), c.made);
+        EXPECT_EQ(fs::is_directory(c.path), c.made);
+        if (!c.made) {
+            EXPECT_NE(error.code, 0u);
+            EXPECT_FALSE(error.message.empty());
+        }
+    }
+}
+
+TEST(SystemErrorReason, SystemTextWithoutFullStopThenTheCode) {
+    const std::string text = platform::SystemErrorText(2), reason = platform::SystemErrorReason(2);
+    ASSERT_FALSE(text.empty());
+    EXPECT_EQ(reason.substr(reason.size() - 10), " (error 2)");
+    const std::string said = reason.substr(0, reason.size() - 10);
+    EXPECT_EQ(text.substr(0, said.size()), said);  // the system's own words
+    ASSERT_FALSE(said.empty());
+    EXPECT_NE(said.back(), '.');
+    EXPECT_GT(static_cast<unsigned char>(said.back()), ' ');
+}
+
 TEST_F(Files, MoveReplacesDeleteAndExists) {
     Write(At("from"), "new");
     Write(At("to"), "old");

@@ -240,15 +240,33 @@ TEST_F(LogFile, UnknownModeWritesNothing) {
     EXPECT_TRUE(Names().empty());
 }
 
-TEST_F(LogFile, MissingFolderGivesAClosedLogThatAcceptsEverything) {
-    const std::string missing = At("missing") + char(fs::path::preferred_separator) + "kra.log";
+TEST_F(LogFile, MissingFolderIsMadeWithItsParents) {
+    const char sep = char(fs::path::preferred_separator);
+    const std::string folderPath = At("Logs") + sep + "Reader" + sep;
+    const std::string expected[] = {"kra.log", "kra.01.log", "kra." + Today() + ".log"};
     for (int mode : {0, 1, 2}) {
         SCOPED_TRACE(mode);
-        TLogFile log(missing, 0, 1, mode, 5, false);
+        fs::remove_all(At("Logs"));
+        {
+            TLogFile log(folderPath + "kra.log", 5120, 1, mode, 5, false);
+            EXPECT_TRUE(log.IsOpen());
+            log.Log(1, "kept", false);
+        }
+        EXPECT_EQ(Read(folderPath + expected[mode]), "kept\r\n");
+    }
+}
+
+TEST_F(LogFile, FolderThatCannotBeMadeGivesAClosedLogThatAcceptsEverything) {
+    Write(At("file"), "x");  // a file where the log's folder would go
+    const std::string unreachable = At("file") + char(fs::path::preferred_separator) + "kra.log";
+    for (int mode : {0, 1, 2}) {
+        SCOPED_TRACE(mode);
+        TLogFile log(unreachable, 0, 1, mode, 5, false);
         EXPECT_FALSE(log.IsOpen());
         EXPECT_NO_THROW(log.Log(1, "dropped", true));
     }
-    EXPECT_TRUE(Names().empty());
+    EXPECT_EQ(Names(), std::set<std::string>{"file"});
+    EXPECT_EQ(Read(At("file")), "x");
 }
 
 TEST_F(LogFile, CountBelowOneStillStartsFile01Afresh) {
