@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "log/Log_File.h"
+#include "platform/Files.h"
 #include "reader/COM_Thread.h"
 #include "settings/SettingsUnit.h"
 
@@ -135,6 +136,7 @@ bool InitializeDriver(const unsigned char* fileName, const unsigned char* sectio
         DriverState.LastErrorText.clear();
         DriverState.CardBuffer.clear();
         DriverState.BufferLocked = false;
+        DriverState.PostFailing = false;  // each start tells anew
     }
     DriverState.DeviceEnabled = false;
     DriverState.SettingsFileName = file;
@@ -207,8 +209,17 @@ void DeliverCard(const std::string& text) {
     DriverLogWrite(10, "      Send notification: ");
     DriverState.CardBuffer = text;
     DriverState.CardBuffer.push_back('\0');
-    platform::PostToThread(DriverState.HostThreadId, DriverState.NotifyMessageId, 0, 0);
-    DriverState.BufferLocked = true;
+    const uint32_t thread = DriverState.HostThreadId, message = DriverState.NotifyMessageId;
+    uint32_t error = 0;
+    const bool posted = platform::PostToThread(thread, message, 0, 0, &error);
+    DriverState.BufferLocked = true;  // posted or not: the host may still fetch the number
+    // A host whose notifications do not arrive is told once when they begin to fail, and once
+    // when they get through again, not with every card.
+    if (posted == !DriverState.PostFailing) return;
+    DriverState.PostFailing = !posted;
+    const std::string target = "message " + std::to_string(message) + " to thread " + std::to_string(thread);
+    DriverLogWrite(1, posted ? "      Posting " + target + " works again"
+                             : "      Cannot post " + target + ": " + platform::SystemErrorReason(error));
 }
 
 extern "C" {

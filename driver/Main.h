@@ -32,6 +32,7 @@ struct TDriverState {
     TReaderSettings ReaderSettings;
     std::shared_ptr<TLogFile> DriverLog;    // taken through DriverLogRef(), see Main.cpp
     platform::CriticalSection BufferLock;   // lives as long as the process
+    bool PostFailing = false;               // since a notification could not be posted; under BufferLock
 
     // Unloading the library releases the texts only: a host that unloads without KRA_Finalize
     // must not have the unloader wait for the polling thread (under the loader lock).

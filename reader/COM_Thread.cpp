@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "driver/Main.h"
+#include "platform/Files.h"
 
 namespace {
 
@@ -28,13 +29,18 @@ TCOMThread::~TCOMThread() {
 
 void TCOMThread::OpenPort() {
     const std::string path = platform::SerialPort::DevicePath(PortNumber);
+    uint32_t error = 0;
     // A baud rate that is no rate at all would leave the line at whatever it had.
-    if (!Port.Open(path, BaudRate > 0 ? BaudRate : ReaderBaud)) throw std::runtime_error("Open error " + path);
+    if (!Port.Open(path, BaudRate > 0 ? BaudRate : ReaderBaud, &error)) {
+        // The host's message stays the bare one; the log says why (missing, or held elsewhere).
+        DriverLogSink(1, "      Open error " + path + ": " + platform::SystemErrorReason(error));
+        throw std::runtime_error("Open error " + path);
+    }
 }
 
 uint32_t TCOMThread::ReadPort(void* buffer, uint32_t count) { return Port.Read(buffer, count); }
 
-bool TCOMThread::WritePort(const void* bytes, uint32_t count) { return Port.Write(bytes, count); }
+bool TCOMThread::WritePort(const void* bytes, uint32_t count) { return Port.Write(bytes, count, &LastWriteError); }
 
 void TCOMThread::Stop() {
     // The request first, so that a wait ended by the events finds it already set.
@@ -47,15 +53,30 @@ void TCOMThread::WaitFor() { Thread.Join(); }
 
 uint32_t TCOMThread::ThreadID() const { return Thread.Id(); }
 
+// One poll: the frame out, the answer in, its card (if any) handed on. What the cycle came to
+// goes to the watch, unless a stop cut it short.
+void TCOMThread::Cycle(TAnswerBuffer& AnswerBuffer, TReaderWatch& watch) {
+    const bool written = SendPoll(*this);
+    if (Terminated()) return;
+    watch.PollWritten(written, LastWriteError);
+    uint32_t length = 0;
+    const bool answered = written && ReadAnswer(*this, AnswerBuffer, length);
+    if (Terminated()) return;
+    if (!answered) {
+        watch.NoAnswer();
+        return;
+    }
+    watch.AnswerAccepted();
+    if (length > 10) DeliverCard(CardNumberText(CardNumberField(AnswerBuffer), Bits));
+}
+
 void TCOMThread::Execute() {
     TAnswerBuffer AnswerBuffer{};
+    TReaderWatch watch(platform::SerialPort::DevicePath(PortNumber), DriverLogSink);
     if (Terminated()) return;
     do {
         try {
-            uint32_t length = 0;
-            if (SendPoll(*this) && !Terminated() && ReadAnswer(*this, AnswerBuffer, length) && !Terminated() &&
-                length > 10)
-                DeliverCard(CardNumberText(CardNumberField(AnswerBuffer), Bits));
+            Cycle(AnswerBuffer, watch);
         } catch (...) {
             // Whatever goes wrong in one cycle (memory, a log failure) costs that cycle, not the
             // reader: nobody would notice a polling thread that ended, and no card would come.

@@ -7,6 +7,7 @@
 #include "platform/Serial.h"
 #include "platform/Sync.h"
 #include "reader/Frame_Protocol.h"
+#include "reader/Reader_Watch.h"
 
 class TCOMThread : private IByteLink {
 public:
@@ -30,6 +31,7 @@ private:
     uint32_t ReadPort(void* buffer, uint32_t count) override;
     bool WritePort(const void* bytes, uint32_t count) override;
     void Execute();
+    void Cycle(TAnswerBuffer& AnswerBuffer, TReaderWatch& watch);
     bool Terminated() const { return TerminateRequest.load(std::memory_order_acquire); }
 
     platform::Thread Thread;      // created suspended, resumed once the port is open
@@ -38,6 +40,7 @@ private:
     int32_t PortNumber;
     int32_t BaudRate;
     uint32_t Bits;
+    uint32_t LastWriteError = 0;  // the system's code of the last failed write
     std::atomic<bool> TerminateRequest{false};
     bool Started = false;
 };

@@ -1,6 +1,7 @@
 // Card hand-over and the exports' behaviour in odd states, with the driver linked in.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +13,7 @@
 
 #include "driver/Main.h"
 #include "log/Log_File.h"
+#include "platform/Files.h"
 
 namespace {
 
@@ -48,6 +50,7 @@ protected:
         DriverState.CardBuffer.clear();
         DriverState.BufferLocked = false;
         DriverState.DeviceEnabled = false;
+        DriverState.PostFailing = false;
         DrainNotifications(0);
     }
     void TearDown() override { KRA_ClearBuffer(); KRA_DisableDevice(); }
@@ -100,6 +103,57 @@ TEST_F(HandOver, FailedPostStillLocksTheBuffer) {
     EXPECT_STREQ(KRA_GetBuffer(), "5");
     DeliverCard("6");
     EXPECT_STREQ(KRA_GetBuffer(), "5");
+}
+
+// Notifications that cannot be posted are logged when they begin to fail and when they get
+// through again, not once per card; the buffer is filled and locked all the same.
+TEST_F(HandOver, FailedPostsAreLoggedWhenTheyBeginAndWhenTheyEnd) {
+    namespace fs = std::filesystem;
+    const fs::path file = fs::temp_directory_path() / "kra_handover_posts.log";
+    fs::remove(file);
+    DriverState.DriverLog = std::make_shared<TLogFile>(file.string(), 5120, 1, 0, 5, false);
+    const uint32_t self = platform::CurrentThreadId(), nobody = 0xFFFFFFF0u;
+    const std::string failingPrefix =
+        "      Cannot post message " + std::to_string(kNotify) + " to thread " + std::to_string(nobody) + ": ";
+#ifdef _WIN32
+    const std::string failing = failingPrefix;  // the reason differs between Windows (1444) and Wine (87)
+#else
+    const std::string failing = failingPrefix + platform::SystemErrorReason(ESRCH);
+#endif
+    const std::string again = "      Posting message " + std::to_string(kNotify) + " to thread " + std::to_string(self) +
+                              " works again";
+
+    KRA_EnableDevice(nobody, 0, kNotify);
+    for (const char* card : {"1", "2", "3"}) {  // a host that fetches without being told
+        DeliverCard(card);
+        EXPECT_STREQ(KRA_GetBuffer(), card);
+        KRA_ClearBuffer();
+    }
+    KRA_EnableDevice(self, 0, kNotify);
+    DeliverCard("4");
+    KRA_ClearBuffer();
+    DeliverCard("5");
+    KRA_ClearBuffer();
+    EXPECT_EQ(DrainNotifications(), 2);
+    KRA_EnableDevice(nobody, 0, kNotify);
+    DeliverCard("6");  // failing anew
+    KRA_ClearBuffer();
+    DriverState.DriverLog.reset();
+
+    std::ifstream in(file, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<std::string> lines;
+    for (size_t at = 0, end; (end = bytes.find("\r\n", at)) != std::string::npos; at = end + 2) {
+        std::string line = bytes.substr(at + 25, end - at - 25);  // without the time stamp
+        if (failing == failingPrefix && line.rfind(failingPrefix, 0) == 0) line = failingPrefix;
+        if (line.find("buffer") == std::string::npos && line.find("Reader") == std::string::npos) lines.push_back(line);
+    }
+    const std::vector<std::string> expected = {
+        "         Message : 1", failing, "         Message : 2", "         Message : 3",
+        "         Message : 4", again, "         Message : 5", "         Message : 6", failing};
+    EXPECT_EQ(lines, expected);
+    in.close();
+    fs::remove(file);
 }
 
 // With a log that lets level 10 through, each decision of the hand-over shows, in order.

@@ -2,6 +2,7 @@
 // the log name for a LogPath with and without a final separator, and failed log writes.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "driver/Main.h"
+#include "platform/Files.h"
 #include "reader/COM_Thread.h"
 
 #ifndef _WIN32
@@ -111,8 +113,8 @@ protected:
         return KRA_Initialize(U(settings), U(section), U(log), nullptr) != 0;
     }
 
-    // What a start writes, given how it went.
-    static std::vector<Line> StartLines(bool started) {
+    // What a start writes, given how it went (openError: the line that says why the port failed).
+    static std::vector<Line> StartLines(bool started, const std::string& openError = "") {
         std::vector<Line> lines{{false, ""}, {false, ""}, {false, ""}};  // CR LF CR LF and the line's own CR LF
         const TReaderSettings& s = DriverState.ReaderSettings;
         Append(lines, Stamped({"***** Initialize *****", "      Read configuration",
@@ -123,6 +125,8 @@ protected:
             char id[16];
             std::snprintf(id, sizeof id, "%08X", unsigned(DriverState.PollingThread->ThreadID()));
             Append(lines, Stamped({std::string("      Thread created. Thread_ID = $") + id}));
+        } else {
+            Append(lines, Stamped({openError}));
         }
         Append(lines, Stamped({"***** Initialize *****", ""}));
         return lines;
@@ -143,10 +147,20 @@ TEST_F(DriverLogLines, StartExportsAndStopWriteTheirLinesExactly) {
 #ifndef _WIN32
         ASSERT_EQ(started, portOpens) << KRA_GetLastErrorText();
 #endif
+        std::string openError;
         if (!started) {
-            EXPECT_EQ(std::string(KRA_GetLastErrorText()).rfind("Open error ", 0), 0u);
+            const std::string message = KRA_GetLastErrorText();
+            EXPECT_EQ(message.rfind("Open error ", 0), 0u);
+            // The host's message is the bare one; the log adds the system's reason.
+#ifdef _WIN32
+            // Whatever the prefix maps COM1 to decides the reason: its form is checked here.
+            for (const Line& l : LinesOf(Read(dir + "kra_MCR_Serial.01.log")))
+                if (l.text.rfind("      " + message + ": ", 0) == 0 && l.text.back() == ')') openError = l.text;
+#else
+            openError = "      " + message + ": " + platform::SystemErrorReason(ENOENT);
+#endif
         }
-        std::vector<Line> expected = StartLines(started);
+        std::vector<Line> expected = StartLines(started, openError);
 
         KRA_EnableDevice(platform::CurrentThreadId(), 0, 0x0400 + 5);
         DeliverCard("298");  // delivered: its level-10 lines stay out of the log
@@ -195,12 +209,25 @@ TEST_F(DriverLogLines, LogPathIsJoinedWithoutASeparator) {
     EXPECT_FALSE(fs::exists(dir + "Logs" + kSep + "kra_MCR_Serial.log"));
 }
 
-TEST_F(DriverLogLines, MissingLogFolderStartsWithoutALog) {
+TEST_F(DriverLogLines, MissingLogFolderIsMadeWithItsParents) {
     PortOpens(false);
-    Initialize(dir + "missing" + kSep);
+    const std::string logPath = dir + "Logs" + kSep + "Reader" + kSep;
+    Initialize(logPath);
+    EXPECT_EQ(KRA_Finalize(), 1);
+    const std::vector<Line> lines = LinesOf(Read(logPath + "kra_MCR_Serial.01.log"));
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(lines[3], (Line{true, "***** Initialize *****"}));
+    EXPECT_EQ(lines.back(), (Line{true, ""}));
+}
+
+TEST_F(DriverLogLines, LogFolderThatCannotBeMadeStartsWithoutALog) {
+    PortOpens(false);
+    std::ofstream(dir + "file") << "x";  // a file where the folder would go
+    Initialize(dir + "file" + kSep + "Logs" + kSep);
     EXPECT_EQ(KRA_EnableDevice(1, 0, 2), 1);
     EXPECT_EQ(KRA_Finalize(), 1);
-    EXPECT_FALSE(fs::exists(dir + "missing"));
+    EXPECT_FALSE(fs::exists(dir + "file" + kSep + "Logs"));
+    EXPECT_EQ(Read(dir + "file"), "x");
 }
 
 #ifndef _WIN32

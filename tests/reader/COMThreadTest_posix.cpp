@@ -8,7 +8,11 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -16,6 +20,7 @@
 
 #include "driver/Main.h"
 #include "log/Log_File.h"
+#include "platform/Files.h"
 #include "reader/COM_Thread.h"
 
 namespace {
@@ -73,6 +78,32 @@ private:
     int number_;
     int master_ = -1, slave_ = -1;
     std::string slavePath_;
+};
+
+// DriverLog on a file of the test's own for its lifetime: the lines without their time stamps.
+class CapturedLog {
+public:
+    CapturedLog() : saved_(DriverState.DriverLog) {
+        file_ = (std::filesystem::temp_directory_path() / ("kra_reader_lines_" + std::to_string(getpid()) + ".log")).string();
+        std::filesystem::remove(file_);
+        DriverState.DriverLog = std::make_shared<TLogFile>(file_, 5120, 1, 0, 1, false);
+    }
+    ~CapturedLog() {
+        DriverState.DriverLog = saved_;
+        std::filesystem::remove(file_);
+    }
+    std::vector<std::string> Lines() const {
+        std::ifstream in(file_, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::vector<std::string> lines;
+        for (size_t at = 0, end; (end = bytes.find("\r\n", at)) != std::string::npos; at = end + 2)
+            lines.push_back(bytes.substr(at + 25, end - at - 25));
+        return lines;
+    }
+
+private:
+    std::shared_ptr<TLogFile> saved_;
+    std::string file_;
 };
 
 class PollingThread : public ::testing::Test {
@@ -158,7 +189,8 @@ TEST_F(PollingThread, DestroyingARunningThreadStopsItAndFreesThePort) {
     EXPECT_EQ(reader.NextRequest(), Poll);
 }
 
-TEST_F(PollingThread, APortThatCannotBeOpenedFailsWithItsPath) {
+TEST_F(PollingThread, APortThatCannotBeOpenedFailsWithItsPathAndLogsWhy) {
+    CapturedLog log;
     setenv("KRA_COM11", "/nonexistent/tty", 1);
     try {
         TCOMThread thread(11, 9600, 0);
@@ -166,12 +198,17 @@ TEST_F(PollingThread, APortThatCannotBeOpenedFailsWithItsPath) {
     } catch (const std::runtime_error& e) {
         EXPECT_STREQ(e.what(), "Open error /nonexistent/tty");
     }
+    EXPECT_EQ(log.Lines(), (std::vector<std::string>{"      Open error /nonexistent/tty: " +
+                                                     platform::SystemErrorReason(ENOENT)}));
 }
 
 TEST_F(PollingThread, APortIsHeldExclusivelyUntilTheThreadIsGone) {
     FakeReader reader(12);
     auto first = std::make_unique<TCOMThread>(12, 9600, 0);
+    CapturedLog log;
     EXPECT_THROW(TCOMThread(12, 9600, 0), std::runtime_error);
+    EXPECT_EQ(log.Lines(), (std::vector<std::string>{"      Open error " + reader.SlavePath() + ": " +
+                                                     platform::SystemErrorReason(EBUSY)}));
     first->Stop();
     first->WaitFor();
     first.reset();
@@ -181,14 +218,52 @@ TEST_F(PollingThread, APortIsHeldExclusivelyUntilTheThreadIsGone) {
 }
 
 TEST_F(PollingThread, KeepsPollingWhenTheReaderVanishes) {
+    CapturedLog log;
     auto reader = std::make_unique<FakeReader>(13);
+    const std::string path = reader->SlavePath();
     TCOMThread thread(13, 9600, 0);
     ASSERT_EQ(reader->NextRequest(), Poll);
+    reader->Answer(CardFrame(298));
+    EXPECT_EQ(NextCard(), "298");
     reader.reset();  // both pty ends gone: reads and writes fail from now on
-    platform::SleepMs(1200);
+    platform::SleepMs(2500);
     EXPECT_EQ(NextCard(0), "");
     thread.Stop();
     thread.WaitFor();
+    // The failing writes are told once, with the system's reason, however many polls fail.
+    std::vector<std::string> told;
+    for (const std::string& line : log.Lines())
+        if (line.find(" " + path) != std::string::npos) told.push_back(line);
+    EXPECT_EQ(told, (std::vector<std::string>{"      Write error on " + path + ": " + platform::SystemErrorReason(EIO),
+                                              "      No answer from the reader on " + path}));
+}
+
+TEST_F(PollingThread, TellsWhenTheReaderFallsSilentAndWhenItAnswersAgain) {
+    CapturedLog log;
+    FakeReader reader(15);
+    const std::string noAnswer = "      No answer from the reader on " + reader.SlavePath();
+    const std::string again = "      The reader answers again on " + reader.SlavePath();
+    const Bytes card5 = CardFrame(5);
+    const Bytes nothing, half(card5.begin(), card5.begin() + 5);
+    const Bytes noCard{0xAA, 0x00, 0x02, 0x00, 0x00, 0x02, 0xBB};  // an answer without a card
+    TCOMThread thread(15, 9600, 0);
+    // Silent from the first cycle; a half frame and a bad check byte are no answers either.
+    const std::pair<Bytes, std::string> steps[] = {{nothing, ""}, {half, ""},        {CardFrame(7, false), ""},
+                                                   {noCard, ""},  {CardFrame(8), "8"}, {nothing, ""},
+                                                   {CardFrame(9), "9"}};
+    for (const auto& [answer, card] : steps) {
+        ASSERT_EQ(reader.NextRequest(), Poll);
+        reader.Answer(answer);
+        if (!card.empty()) EXPECT_EQ(NextCard(), card);
+    }
+    thread.Stop();
+    thread.WaitFor();
+    std::vector<std::string> told;  // the port's lines and the cards, not the traces and the host's calls
+    for (const std::string& line : log.Lines())
+        if (line.find(" " + reader.SlavePath()) != std::string::npos || line.rfind("         Message", 0) == 0)
+            told.push_back(line);
+    EXPECT_EQ(told, (std::vector<std::string>{noAnswer, again, "         Message : 8", noAnswer, again,
+                                              "         Message : 9"}));
 }
 
 TEST_F(PollingThread, KeepsPollingWhenTheLogCannotBeWritten) {
