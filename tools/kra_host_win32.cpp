@@ -52,6 +52,8 @@ struct Options {
     bool showWindow = false;
     bool timestamps = false;
     int cycles = 1;          // start-stop cycles in this process
+    std::string target;      // "noqueue" or "nothread": whom KRA_EnableDevice names at first
+    double retarget = 0;     // after this many seconds, name the main thread instead
 };
 
 void Out(const char* format, ...) {
@@ -80,12 +82,19 @@ void Usage() {
         "  --show-window     show the host's main window (the dialog's owner)\n"
         "  --timestamps      add the receive time (microseconds since 1970) to each card line\n"
         "  --cycles N        run N start-stop cycles in one process (default 1)\n"
+        "  --target KIND     have the notifications posted where they cannot arrive: noqueue (a\n"
+        "                    thread of the host without a message queue) or nothread (the process\n"
+        "                    id, which names no thread); the host then fetches the buffer itself\n"
+        "                    four times a second\n"
+        "  --retarget S      after S seconds of --target, enable the main thread instead\n"
         "\n"
         "output, one line per event:\n"
         "  device: <type> <name>       the driver's description\n"
         "  init: ok | init: failed: <KRA_GetLastErrorText>\n"
         "  log: <file>                 where the driver writes its log\n"
+        "  notify: thread <id> message <n>  what KRA_EnableDevice was given\n"
         "  card: <number> [t=<us>]     a card number received and cleared\n"
+        "  polled: <number>            a card number fetched without a notification (--target)\n"
         "  finalize: ok|failed (<ms> ms)\n"
         "exit code 0 when every start and stop succeeded.");
 }
@@ -113,12 +122,18 @@ bool ParseArgs(int argc, char** argv, Options& o) {
         else if (a == "--show-window") o.showWindow = true;
         else if (a == "--timestamps") o.timestamps = true;
         else if (a == "--cycles") o.cycles = std::atoi(value("--cycles"));
+        else if (a == "--target") o.target = value("--target");
+        else if (a == "--retarget") o.retarget = std::atof(value("--retarget"));
         else {
             std::fprintf(stderr, "kra_host: unknown option %s (see --help)\n", a.c_str());
             return false;
         }
     }
     if (!o.log.empty() && o.log.back() != '\\' && o.log.back() != '/') o.log += '\\';
+    if (!o.target.empty() && o.target != "noqueue" && o.target != "nothread") {
+        std::fprintf(stderr, "kra_host: --target takes noqueue or nothread\n");
+        return false;
+    }
     return true;
 }
 
@@ -191,18 +206,48 @@ HWND CreateMainWindow(bool show) {
     return w;
 }
 
-// Serves notifications until the card count or the time is reached, or Ctrl+C.
-int ServeCards(const Driver& d, const Options& o) {
+void Enable(const Driver& d, DWORD thread) {
+    d.EnableDevice(thread, 0, kNotifyMessage);
+    Out("notify: thread %lu message %u", thread, kNotifyMessage);
+}
+
+// A thread that never calls a window function has no message queue: posts to it fail.
+DWORD WINAPI WaitWithoutQueue(void* stop) {
+    WaitForSingleObject(stop, INFINITE);
+    return 0;
+}
+
+// Serves notifications until the card count or the time is reached, or Ctrl+C. With a target
+// that gets no notifications, fetches the buffer itself until --retarget names the main thread.
+int ServeCards(const Driver& d, const Options& o, DWORD target) {
     int received = 0;
     DWORD start = GetTickCount();
+    bool fetching = target != GetCurrentThreadId();
     for (;;) {
         DWORD timeout = INFINITE;
+        const DWORD spent = GetTickCount() - start;
         if (o.seconds > 0) {
-            DWORD limit = static_cast<DWORD>(o.seconds * 1000), spent = GetTickCount() - start;
+            DWORD limit = static_cast<DWORD>(o.seconds * 1000);
             if (spent >= limit) break;
             timeout = limit - spent;
         }
-        if (MsgWaitForMultipleObjects(0, nullptr, FALSE, timeout, QS_ALLINPUT) == WAIT_TIMEOUT) break;
+        if (fetching) {
+            if (o.retarget > 0 && spent >= static_cast<DWORD>(o.retarget * 1000)) {
+                fetching = false;
+                Enable(d, GetCurrentThreadId());
+                continue;
+            }
+            if (d.GetInputBufferLen() > 0) {
+                const char* buffer = d.GetBuffer();
+                Out("polled: %s", buffer ? buffer : "");
+                d.ClearBuffer();
+            }
+            if (timeout > 250) timeout = 250;
+        }
+        if (MsgWaitForMultipleObjects(0, nullptr, FALSE, timeout, QS_ALLINPUT) == WAIT_TIMEOUT) {
+            if (fetching) continue;
+            break;
+        }
         MSG msg;
         bool quit = false;
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -267,9 +312,23 @@ int main(int argc, char** argv) {
             Out("config: done");
         }
         if (started && !o.configOnly) {
-            if (o.enable) d.EnableDevice(GetCurrentThreadId(), 0, kNotifyMessage);
-            ServeCards(d, o);
+            DWORD target = GetCurrentThreadId();
+            HANDLE stop = nullptr, waiter = nullptr;
+            if (o.target == "noqueue") {
+                stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+                waiter = CreateThread(nullptr, 0, WaitWithoutQueue, stop, 0, &target);
+            } else if (o.target == "nothread") {
+                target = GetCurrentProcessId();  // process and thread ids never coincide
+            }
+            if (o.enable) Enable(d, target);
+            ServeCards(d, o, o.enable ? target : GetCurrentThreadId());
             d.DisableDevice();
+            if (waiter) {
+                SetEvent(stop);
+                WaitForSingleObject(waiter, INFINITE);
+                CloseHandle(waiter);
+            }
+            if (stop) CloseHandle(stop);
         }
         DWORD t0 = GetTickCount();
         bool stopped = d.Finalize() != 0;

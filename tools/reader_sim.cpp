@@ -68,6 +68,8 @@ void Usage() {
         "  hex:HEX          the bytes HEX as they are (blanks allowed: hex:'AA 00 00')\n"
         "  garbage[:K]      K random bytes (default 16) that do not start with AA\n"
         "  random[:K]       K random bytes (default 64)\n"
+        "  stall:MS         no answer, and the line takes nothing from the host for MS milliseconds:\n"
+        "                   the host's writes time out (--link only)\n"
         "\n"
         "log lines: '<seconds> poll #<n> -> <step>: <hex> last=<us>' where last is the time the\n"
         "answer's last byte was written (microseconds since 1970). In --stream mode every valid\n"
@@ -175,7 +177,7 @@ Step ParseStep(const std::string& text) {
         if (second != std::string::npos) s.arg2 = rest.substr(second + 1);
     }
     static const std::set<std::string> kinds{"card", "nocard", "silence", "badlrc", "short", "half",
-                                             "frame", "hex", "garbage", "random"};
+                                             "frame", "hex", "garbage", "random", "stall"};
     if (!kinds.count(s.kind)) Fail("unknown step: " + text);
     if ((s.kind == "card" || s.kind == "badlrc" || s.kind == "half" || s.kind == "short") && s.arg.empty())
         Fail("step needs a card number: " + text);
@@ -184,6 +186,8 @@ Step ParseStep(const std::string& text) {
     if (s.kind == "card" || s.kind == "badlrc" || s.kind == "half" || s.kind == "short") Number(s.arg);
     if (s.kind == "short") Number(s.arg2);
     if ((s.kind == "garbage" || s.kind == "random") && !s.arg.empty()) Number(s.arg);
+    if (s.kind == "stall" && s.arg.empty()) Fail("stall needs milliseconds: " + text);
+    if (s.kind == "stall") Number(s.arg);
     if (s.kind == "hex" || s.kind == "frame") {
         Bytes b = ParseHex(s.arg);
         if (s.kind == "frame" && (b.empty() || b.size() > 255)) Fail("a frame holds 1 to 255 data bytes: " + text);
@@ -197,7 +201,7 @@ std::mt19937 rng(1);
 Bytes Render(const Step& s) {
     if (s.kind == "card") return CardFrame(Number(s.arg));
     if (s.kind == "nocard") return FrameAround({0x00, 0x00});
-    if (s.kind == "silence") return {};
+    if (s.kind == "silence" || s.kind == "stall") return {};
     if (s.kind == "badlrc") {
         Bytes f = CardFrame(Number(s.arg));
         f[f.size() - 2] ^= 0x40;
@@ -266,6 +270,10 @@ Options ParseArgs(int argc, char** argv) {
         }
     }
     if (o.link.empty() == o.device.empty()) Fail("give one of --link PATH and --device PATH");
+    // A stall stops the output of the host's side, which only a simulator holding that side can do.
+    auto stalls = [](const Step& s) { return s.kind == "stall"; };
+    if (o.link.empty() && (stalls(o.after) || std::any_of(o.script.begin(), o.script.end(), stalls)))
+        Fail("stall needs --link");
     return o;
 }
 
@@ -395,10 +403,20 @@ int main(int argc, char** argv) {
     long long streamSent = 0, streamDropped = 0;
     StreamWatch watch;
     int rc = 0;
+    double stallEnd = -1;  // while >= 0, the host's side takes nothing until then (elapsed seconds)
     while (!stopRequested) {
         if (o.seconds > 0 && elapsed() >= o.seconds) break;
         if (o.exitAfter > 0 && answered >= o.exitAfter) break;
         int waitMs = 100;
+        if (stallEnd >= 0) {
+            if (elapsed() >= stallEnd) {
+                tcflow(holdSlave, TCOON);
+                stallEnd = -1;
+                Log("the line takes bytes again");
+            } else {
+                waitMs = std::min(waitMs, static_cast<int>((stallEnd - elapsed()) * 1000) + 1);
+            }
+        }
         if (o.streamRate > 0) {
             // Random bytes in 10 ms slices; what the full line does not take is dropped.
             long long due = static_cast<long long>(elapsed() * o.streamRate) - streamSent - streamDropped;
@@ -467,6 +485,11 @@ int main(int argc, char** argv) {
                 rc = 1;
                 stopRequested = 1;
                 break;
+            }
+            if (step->kind == "stall") {
+                // The host's output stops: its writes find no room and time out.
+                tcflow(holdSlave, TCOOFF);
+                stallEnd = elapsed() + Number(step->arg) / 1000.0;
             }
             if (answer.empty()) Log("poll #%ld -> %s", polls, step->text.c_str());
             else Log("poll #%ld -> %s: %s last=%lld", polls, step->text.c_str(), Hex(answer, 1024).c_str(), NowMicros());
