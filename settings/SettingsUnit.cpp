@@ -4,7 +4,6 @@
 #include <stdexcept>
 
 #include "platform/Files.h"
-#include "settings/SettingsFile.h"
 #include "settings/SettingsForm.h"
 #include "xml/XmlLib.h"
 #include "xml/XmlStreams.h"
@@ -84,8 +83,8 @@ void LoadSettings(const std::string& SettingsFileName, const std::string& Settin
     // without settings: the reader must not start on a port nobody chose.
     const TFileRead read = ReadFileBytes(fileName);
     if (!read.complete)
-        throw std::runtime_error(std::string(read.opened ? "Cannot read file \"" : "Cannot open file \"") +
-                                 platform::FullPathName(fileName) + "\". " + read.error.message);
+        throw std::runtime_error(
+            platform::FileFailureText(read.opened ? "Cannot read file" : "Cannot open file", fileName, read.error.message));
 
     XmlRef<IXmlDocument> document = xml::NewXmlDocument("", "1.0");
     document->LoadXmlText(read.bytes);
@@ -103,7 +102,8 @@ void LoadSettings(const std::string& SettingsFileName, const std::string& Settin
 void SaveSettings(const std::string& SettingsFileName, const std::string& SettingsSection,
                   const TReaderSettings& ReaderSettings) {
     const std::string& fileName = SettingsFileName;
-    if (fileName.empty()) throw std::runtime_error("Cannot create file \"\". The settings file has no name");
+    if (fileName.empty())
+        throw std::runtime_error(platform::FileFailureText("Cannot create file", "", "The settings file has no name"));
     XmlRef<IXmlDocument> document;
     if (platform::PathExists(fileName)) {
         document = xml::NewXmlDocument("", "1.0");
@@ -120,7 +120,7 @@ void SaveSettings(const std::string& SettingsFileName, const std::string& Settin
 
     xml::TMemoryStream text;
     document->SaveToStream(text);
-    ReplaceFileContent(fileName, text.Data());
+    platform::ReplaceFileContent(fileName, text.Data());
 }
 
 void SetApplicationHandle(void* appHandle) { applicationHandle = appHandle; }
