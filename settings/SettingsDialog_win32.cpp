@@ -19,9 +19,8 @@ struct TDialogRun {
     std::exception_ptr failure;  // raised inside the dialog procedure, re-raised after it closed
 };
 
-// The dialog's layout, kept here only (the resource script leaves every position at zero): design
-// positions in pixels at 96 dpi, scaled to the screen's; edits and the list have the standard
-// height of 21.
+// Design positions in pixels at 96 dpi (scaled to the screen's); edits and the list have the
+// standard height of 21.
 struct TPlace {
     int id, left, top, width, height;
 };
