@@ -1,8 +1,8 @@
 #include "reader/COM_Thread.h"
 
 #include <stdexcept>
+#include <utility>
 
-#include "driver/Main.h"
 #include "platform/Files.h"
 
 namespace {
@@ -10,10 +10,25 @@ namespace {
 constexpr uint32_t PauseMs = 1000;
 constexpr int32_t ReaderBaud = 9600;  // what the reader speaks when nothing else is configured
 
+// A line the sink cannot take costs that line only, never the card of the cycle.
+TLineSink LinesOnly(TLineSink sink) {
+    return [sink = std::move(sink)](int32_t level, std::string_view text) {
+        try {
+            if (sink) sink(level, text);
+        } catch (...) {
+        }
+    };
+}
+
 }  // namespace
 
-TCOMThread::TCOMThread(int32_t PortNumber, int32_t BaudRate, int32_t Bits)
-    : Thread([this] { Execute(); }), PortNumber(PortNumber), BaudRate(BaudRate), Bits(static_cast<uint32_t>(Bits)) {
+TCOMThread::TCOMThread(int32_t PortNumber, int32_t BaudRate, int32_t Bits, TCardSink CardSink, TLineSink LineSink)
+    : CardSink(std::move(CardSink)),
+      LineSink(LinesOnly(std::move(LineSink))),
+      Thread([this] { Execute(); }),
+      PortNumber(PortNumber),
+      BaudRate(BaudRate),
+      Bits(static_cast<uint32_t>(Bits)) {
     if (this->Bits > 32) this->Bits = 24;  // negative values too
     OpenPort();  // on failure the members unwind: the suspended thread ends unrun, the events close
     Thread.Resume();
@@ -33,7 +48,7 @@ void TCOMThread::OpenPort() {
     // A baud rate that is no rate at all would leave the line at whatever it had.
     if (!Port.Open(path, BaudRate > 0 ? BaudRate : ReaderBaud, &error)) {
         // The host's message stays the bare one; the log says why (missing, or held elsewhere).
-        DriverLogSink(1, "      Open error " + path + ": " + platform::SystemErrorReason(error));
+        LineSink(1, "      Open error " + path + ": " + platform::SystemErrorReason(error));
         throw std::runtime_error("Open error " + path);
     }
 }
@@ -60,19 +75,19 @@ void TCOMThread::Cycle(TAnswerBuffer& AnswerBuffer, TReaderWatch& watch) {
     if (Terminated()) return;
     watch.PollWritten(written, LastWriteError);
     uint32_t length = 0;
-    const bool answered = written && ReadAnswer(*this, AnswerBuffer, length);
+    const bool answered = written && ReadAnswer(*this, AnswerBuffer, length, LineSink);
     if (Terminated()) return;
     if (!answered) {
         watch.NoAnswer();
         return;
     }
     watch.AnswerAccepted();
-    if (length > 10) DeliverCard(CardNumberText(CardNumberField(AnswerBuffer), Bits));
+    if (CarriesCardNumber(length)) CardSink(CardNumberText(CardNumberField(AnswerBuffer), Bits));
 }
 
 void TCOMThread::Execute() {
     TAnswerBuffer AnswerBuffer{};
-    TReaderWatch watch(platform::SerialPort::DevicePath(PortNumber), DriverLogSink);
+    TReaderWatch watch(platform::SerialPort::DevicePath(PortNumber), LineSink);
     if (Terminated()) return;
     do {
         try {

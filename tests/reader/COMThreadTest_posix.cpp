@@ -10,16 +10,12 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "driver/Main.h"
-#include "log/Log_File.h"
 #include "platform/Files.h"
 #include "reader/COM_Thread.h"
 
@@ -80,55 +76,72 @@ private:
     std::string slavePath_;
 };
 
-// DriverLog on a file of the test's own for its lifetime: the lines without their time stamps.
-class CapturedLog {
+// What a thread tells through its line sink, and the cards it hands on, in the order they come.
+class Told {
 public:
-    CapturedLog() : saved_(DriverState.DriverLog) {
-        file_ = (std::filesystem::temp_directory_path() / ("kra_reader_lines_" + std::to_string(getpid()) + ".log")).string();
-        std::filesystem::remove(file_);
-        DriverState.DriverLog = std::make_shared<TLogFile>(file_, 5120, 1, 0, 1, false);
+    TLineSink Sink() {
+        return [this](int32_t level, std::string_view text) {
+            EXPECT_LE(level, 1);
+            Add(std::string(text));
+        };
     }
-    ~CapturedLog() {
-        DriverState.DriverLog = saved_;
-        std::filesystem::remove(file_);
+    void Add(std::string line) {
+        std::lock_guard<std::mutex> g(lock_);
+        lines_.push_back(std::move(line));
     }
-    std::vector<std::string> Lines() const {
-        std::ifstream in(file_, std::ios::binary);
-        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        std::vector<std::string> lines;
-        for (size_t at = 0, end; (end = bytes.find("\r\n", at)) != std::string::npos; at = end + 2)
-            lines.push_back(bytes.substr(at + 25, end - at - 25));
-        return lines;
+    // The lines that hold `part`, in order.
+    std::vector<std::string> With(const std::string& part) const {
+        std::lock_guard<std::mutex> g(lock_);
+        std::vector<std::string> found;
+        for (const std::string& l : lines_)
+            if (l.find(part) != std::string::npos) found.push_back(l);
+        return found;
     }
 
 private:
-    std::shared_ptr<TLogFile> saved_;
-    std::string file_;
+    mutable std::mutex lock_;
+    std::vector<std::string> lines_;
 };
 
+// The host's side of the hand-over, as the driver does it: one buffer, a message per card,
+// nothing taken while the buffer is full.
 class PollingThread : public ::testing::Test {
 protected:
     void SetUp() override {
         platform::EnsureMessageQueue();
         platform::ThreadMessage m;
         while (platform::WaitThreadMessage(m, 0)) {}
-        KRA_ClearBuffer();
-        KRA_EnableDevice(platform::CurrentThreadId(), 0, kNotify);
+        hostThread_ = platform::CurrentThreadId();
     }
-    void TearDown() override {
-        KRA_DisableDevice();
-        KRA_ClearBuffer();
+    // The card sink each thread of a test gets.
+    TCardSink Cards() {
+        return [this](const std::string& text) {
+            std::lock_guard<std::mutex> g(lock_);
+            if (locked_) return;
+            buffer_ = text;
+            locked_ = true;
+            platform::PostToThread(hostThread_, kNotify, 0, 0);
+        };
+    }
+    // Lines go nowhere: these tests watch the port and the cards.
+    static TLineSink Lines() {
+        return [](int32_t, std::string_view) {};
     }
     // The next delivered card number, or "" when none came within the wait.
     std::string NextCard(uint32_t waitMs = 3000) {
         platform::ThreadMessage m;
         if (!platform::WaitThreadMessage(m, waitMs)) return "";
         EXPECT_EQ(m.message, kNotify);
-        const char* b = KRA_GetBuffer();
-        std::string text = b ? b : "";
-        KRA_ClearBuffer();
-        return text;
+        std::lock_guard<std::mutex> g(lock_);
+        locked_ = false;
+        return std::move(buffer_);
     }
+
+private:
+    uint32_t hostThread_ = 0;
+    std::mutex lock_;
+    std::string buffer_;
+    bool locked_ = false;
 };
 
 TEST_F(PollingThread, DeliversTheMaskedNumberOfTheFirstAnswer) {
@@ -140,7 +153,7 @@ TEST_F(PollingThread, DeliversTheMaskedNumberOfTheFirstAnswer) {
     };
     FakeReader reader(7);
     for (const Case& c : cases) {
-        TCOMThread thread(7, 9600, c.bits);
+        TCOMThread thread(7, 9600, c.bits, Cards(), Lines());
         EXPECT_EQ(thread.EffectiveBits(), c.effective);
         EXPECT_EQ(reader.NextRequest(), Poll) << c.bits;  // at once, before any pause
         reader.Answer(CardFrame(c.number));
@@ -152,7 +165,7 @@ TEST_F(PollingThread, DeliversTheMaskedNumberOfTheFirstAnswer) {
 
 TEST_F(PollingThread, RejectedAndShortAnswersDeliverNothingAndPollingGoesOn) {
     FakeReader reader(8);
-    TCOMThread thread(8, 19200, 0);
+    TCOMThread thread(8, 19200, 0, Cards(), Lines());
     const Bytes tenBytes{0xAA, 0x00, 0x05, 0x01, 0x02, 0x03, 0x04, 0x05, 0x00, 0xBB};
     Bytes tenGood = tenBytes;
     tenGood[8] = 0x05 ^ 0x01 ^ 0x02 ^ 0x03 ^ 0x04 ^ 0x05;
@@ -170,7 +183,7 @@ TEST_F(PollingThread, RejectedAndShortAnswersDeliverNothingAndPollingGoesOn) {
 
 TEST_F(PollingThread, StopCutsTheReadOfASilentReaderShort) {
     FakeReader reader(9);
-    auto thread = std::make_unique<TCOMThread>(9, 9600, 0);
+    auto thread = std::make_unique<TCOMThread>(9, 9600, 0, Cards(), Lines());
     ASSERT_EQ(reader.NextRequest(), Poll);
     thread->Stop();  // the thread waits for an answer that never comes
     thread->WaitFor();
@@ -182,46 +195,46 @@ TEST_F(PollingThread, StopCutsTheReadOfASilentReaderShort) {
 TEST_F(PollingThread, DestroyingARunningThreadStopsItAndFreesThePort) {
     FakeReader reader(10);
     {
-        TCOMThread thread(10, 9600, 0);
+        TCOMThread thread(10, 9600, 0, Cards(), Lines());
         ASSERT_EQ(reader.NextRequest(), Poll);  // destroyed while it waits for the answer
     }
-    TCOMThread again(10, 9600, 0);
+    TCOMThread again(10, 9600, 0, Cards(), Lines());
     EXPECT_EQ(reader.NextRequest(), Poll);
 }
 
 TEST_F(PollingThread, APortThatCannotBeOpenedFailsWithItsPathAndLogsWhy) {
-    CapturedLog log;
+    Told told;
     setenv("KRA_COM11", "/nonexistent/tty", 1);
     try {
-        TCOMThread thread(11, 9600, 0);
+        TCOMThread thread(11, 9600, 0, Cards(), told.Sink());
         FAIL() << "opened";
     } catch (const std::runtime_error& e) {
         EXPECT_STREQ(e.what(), "Open error /nonexistent/tty");
     }
-    EXPECT_EQ(log.Lines(), (std::vector<std::string>{"      Open error /nonexistent/tty: " +
-                                                     platform::SystemErrorReason(ENOENT)}));
+    EXPECT_EQ(told.With(""), (std::vector<std::string>{"      Open error /nonexistent/tty: " +
+                                                        platform::SystemErrorReason(ENOENT)}));
 }
 
 TEST_F(PollingThread, APortIsHeldExclusivelyUntilTheThreadIsGone) {
     FakeReader reader(12);
-    auto first = std::make_unique<TCOMThread>(12, 9600, 0);
-    CapturedLog log;
-    EXPECT_THROW(TCOMThread(12, 9600, 0), std::runtime_error);
-    EXPECT_EQ(log.Lines(), (std::vector<std::string>{"      Open error " + reader.SlavePath() + ": " +
-                                                     platform::SystemErrorReason(EBUSY)}));
+    auto first = std::make_unique<TCOMThread>(12, 9600, 0, Cards(), Lines());
+    Told told;
+    EXPECT_THROW(TCOMThread(12, 9600, 0, Cards(), told.Sink()), std::runtime_error);
+    EXPECT_EQ(told.With(""), (std::vector<std::string>{"      Open error " + reader.SlavePath() + ": " +
+                                                        platform::SystemErrorReason(EBUSY)}));
     first->Stop();
     first->WaitFor();
     first.reset();
-    TCOMThread again(12, 9600, 0);  // released: opens again
+    TCOMThread again(12, 9600, 0, Cards(), Lines());  // released: opens again
     again.Stop();
     again.WaitFor();
 }
 
 TEST_F(PollingThread, KeepsPollingWhenTheReaderVanishes) {
-    CapturedLog log;
+    Told told;
     auto reader = std::make_unique<FakeReader>(13);
     const std::string path = reader->SlavePath();
-    TCOMThread thread(13, 9600, 0);
+    TCOMThread thread(13, 9600, 0, Cards(), told.Sink());
     ASSERT_EQ(reader->NextRequest(), Poll);
     reader->Answer(CardFrame(298));
     EXPECT_EQ(NextCard(), "298");
@@ -231,22 +244,23 @@ TEST_F(PollingThread, KeepsPollingWhenTheReaderVanishes) {
     thread.Stop();
     thread.WaitFor();
     // The failing writes are told once, with the system's reason, however many polls fail.
-    std::vector<std::string> told;
-    for (const std::string& line : log.Lines())
-        if (line.find(" " + path) != std::string::npos) told.push_back(line);
-    EXPECT_EQ(told, (std::vector<std::string>{"      Write error on " + path + ": " + platform::SystemErrorReason(EIO),
-                                              "      No answer from the reader on " + path}));
+    EXPECT_EQ(told.With(" " + path), (std::vector<std::string>{"      Write error on " + path + ": " + platform::SystemErrorReason(EIO),
+                                                               "      No answer from the reader on " + path}));
 }
 
 TEST_F(PollingThread, TellsWhenTheReaderFallsSilentAndWhenItAnswersAgain) {
-    CapturedLog log;
+    Told told;
     FakeReader reader(15);
     const std::string noAnswer = "      No answer from the reader on " + reader.SlavePath();
     const std::string again = "      The reader answers again on " + reader.SlavePath();
     const Bytes card5 = CardFrame(5);
     const Bytes nothing, half(card5.begin(), card5.begin() + 5);
     const Bytes noCard{0xAA, 0x00, 0x02, 0x00, 0x00, 0x02, 0xBB};  // an answer without a card
-    TCOMThread thread(15, 9600, 0);
+    const TCardSink cards = [&told, host = Cards()](const std::string& text) {
+        told.Add("card " + text);
+        host(text);
+    };
+    TCOMThread thread(15, 9600, 0, cards, told.Sink());
     // Silent from the first cycle; a half frame and a bad check byte are no answers either.
     const std::pair<Bytes, std::string> steps[] = {{nothing, ""}, {half, ""},        {CardFrame(7, false), ""},
                                                    {noCard, ""},  {CardFrame(8), "8"}, {nothing, ""},
@@ -258,28 +272,26 @@ TEST_F(PollingThread, TellsWhenTheReaderFallsSilentAndWhenItAnswersAgain) {
     }
     thread.Stop();
     thread.WaitFor();
-    std::vector<std::string> told;  // the port's lines and the cards, not the traces and the host's calls
-    for (const std::string& line : log.Lines())
-        if (line.find(" " + reader.SlavePath()) != std::string::npos || line.rfind("         Message", 0) == 0)
-            told.push_back(line);
-    EXPECT_EQ(told, (std::vector<std::string>{noAnswer, again, "         Message : 8", noAnswer, again,
-                                              "         Message : 9"}));
+    // The port's lines and the cards, not the traces and "...bad LRC".
+    std::vector<std::string> seen;
+    for (const std::string& line : told.With(""))
+        if (line.find(" " + reader.SlavePath()) != std::string::npos || line.rfind("card ", 0) == 0) seen.push_back(line);
+    EXPECT_EQ(seen, (std::vector<std::string>{noAnswer, again, "card 8", noAnswer, again, "card 9"}));
+    EXPECT_EQ(told.With("...bad LRC").size(), 1u);
 }
 
 TEST_F(PollingThread, KeepsPollingWhenTheLogCannotBeWritten) {
     FakeReader reader(14);
-    auto saved = DriverState.DriverLog;
-    DriverState.DriverLog = std::make_shared<TLogFile>("/dev/full", 5120, 1, 0, 1, false);  // every write fails
+    const TLineSink full = [](int32_t, std::string_view) { throw std::runtime_error("Error Write To File"); };
     {
-        TCOMThread thread(14, 9600, 0);
+        TCOMThread thread(14, 9600, 0, Cards(), full);
         ASSERT_EQ(reader.NextRequest(), Poll);
-        reader.Answer(CardFrame(298));  // its trace and its "Message" line are lost
+        reader.Answer(CardFrame(298));  // its trace line is lost
         EXPECT_EQ(NextCard(), "298");
         EXPECT_EQ(reader.NextRequest(), Poll);
         thread.Stop();
         thread.WaitFor();
     }
-    DriverState.DriverLog = saved;
 }
 
 }  // namespace
