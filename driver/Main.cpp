@@ -5,10 +5,12 @@
 
 #include <cstdio>
 #include <exception>
+#include <optional>
 #include <shared_mutex>
 #include <utility>
 
 #include "log/Log_File.h"
+#include "platform/Decimal.h"
 #include "reader/COM_Thread.h"
 #include "settings/SettingsUnit.h"
 
@@ -24,6 +26,12 @@ namespace {
 
 const char NameText[] = "Считыватель магнитных карт MIFARE 14443 (COM порт)";
 const char DescriptionText[] = "Считыватель магнитных карт MIFARE 14443 (COM порт).";
+
+// The driver's log, in the folder the host names: files of 5 MB, numbered .01 (current) to .05,
+// lines of the life cycle and the host calls (level 1) but not the hand-over decisions (10).
+const char LogFileName[] = "kra_MCR_Serial.log";
+constexpr int32_t LogMaxSizeKB = 5120, LogLevel = 1, LogMode = LogModeNumbered, LogFileCount = 5;
+constexpr bool LogAddUserName = false;
 
 // Serialises the start, the stop, the error text and the settings dialog's store and save, so that
 // each sees the driver either fully started or fully stopped, whichever host threads call them.
@@ -79,19 +87,9 @@ std::string MessageOf(std::exception_ptr failure) {
 
 // A whole decimal number with an optional sign that fits 32 bits; fallback otherwise.
 int32_t WholeNumberOr(const std::string& text, int32_t fallback) {
-    size_t i = 0;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    if (i == text.size()) return fallback;
-    int64_t value = 0;
-    for (; i < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9') return fallback;
-        value = value * 10 + (text[i] - '0');
-        if (value > 2147483648LL) return fallback;
-    }
-    if (negative) value = -value;
-    if (value > INT32_MAX) return fallback;
-    return static_cast<int32_t>(value);
+    const std::optional<int64_t> value = platform::SignedDecimal(text, int64_t{INT32_MAX} + 2);
+    if (!value || *value < INT32_MIN || *value > INT32_MAX) return fallback;
+    return static_cast<int32_t>(*value);
 }
 
 // Stops the polling thread and closes the log: the stop step of KRA_Finalize.
@@ -124,7 +122,7 @@ bool FinalizeDriver() {
 void StartThread() {
     DriverLogWrite(1, "      Create thread");
     const TReaderSettings& s = DriverState.ReaderSettings;
-    DriverState.PollingThread = std::make_unique<TCOMThread>(s.COM_Number, s.Baud, s.Bits);
+    DriverState.PollingThread = std::make_unique<TCOMThread>(s.COM_Number, s.Baud, s.Bits, DeliverCard, DriverLogSink);
     char id[16];
     std::snprintf(id, sizeof id, "%08X", static_cast<unsigned>(DriverState.PollingThread->ThreadID()));
     DriverLogWrite(1, std::string("      Thread created. Thread_ID = $") + id);
@@ -148,14 +146,15 @@ bool InitializeDriver(const unsigned char* fileName, const unsigned char* sectio
     DriverState.SettingsFileName = file;
     DriverState.SettingsSection = sectionName;
     SetApplicationHandle(appHandle);
-    SetDriverLog(std::make_shared<TLogFile>(path + "kra_MCR_Serial.log", 5120, 1, 1, 5, false));
+    SetDriverLog(
+        std::make_shared<TLogFile>(path + LogFileName, LogMaxSizeKB, LogLevel, LogMode, LogFileCount, LogAddUserName));
 
     DriverLogWrite(1, "\r\n\r\n", false);
     DriverLogWrite(1, "***** Initialize *****");
     DriverLogWrite(1, "      Read configuration");
     bool configured = true;
     try {
-        LoadSettings();
+        LoadSettings(DriverState.SettingsFileName, DriverState.SettingsSection, DriverState.ReaderSettings);
     } catch (...) {
         // A settings file that cannot be read must not start the reader on a port nobody chose.
         configured = result = false;
@@ -202,6 +201,8 @@ void DriverLogWrite(int32_t level, std::string_view text, bool addTime) {
         ++lostLogLines;
     }
 }
+
+void DriverLogSink(int32_t level, std::string_view text) { DriverLogWrite(level, text, true); }
 
 void DeliverCard(const std::string& text) {
     DriverLogWrite(1, "         Message : " + text);
@@ -308,7 +309,7 @@ void KRA_CALL KRA_ConfigDialog(void) {
             s.Baud = baud;
             s.Bits = WholeNumberOr(bits, 0);
             try {
-                SaveSettings();
+                SaveSettings(DriverState.SettingsFileName, DriverState.SettingsSection, s);
             } catch (...) {
                 failed = true;
                 failure = MessageOf(std::current_exception());

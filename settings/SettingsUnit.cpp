@@ -4,9 +4,7 @@
 #include <atomic>
 #include <stdexcept>
 
-#include "driver/Main.h"
 #include "platform/Files.h"
-#include "settings/SettingsFile.h"
 #include "settings/SettingsForm.h"
 #include "xml/XmlLib.h"
 #include "xml/XmlStreams.h"
@@ -76,24 +74,25 @@ std::string ReadWholeFile(const std::string& path) {
     }
 }
 
-void LoadSettings() {
-    TReaderSettings& settings = DriverState.ReaderSettings;
+void LoadSettings(const std::string& SettingsFileName, const std::string& SettingsSection,
+                  TReaderSettings& ReaderSettings) {
+    TReaderSettings& settings = ReaderSettings;
     settings = TReaderSettings{1, 9600, 0};
-    const std::string& fileName = DriverState.SettingsFileName;
+    const std::string& fileName = SettingsFileName;
     if (fileName.empty() || !platform::PathExists(fileName)) return;
 
     // A file that is there but cannot be read (locked, no access) is a failure, not a file
     // without settings: the reader must not start on a port nobody chose.
     const TFileRead read = ReadFileBytes(fileName);
     if (!read.complete)
-        throw std::runtime_error(std::string(read.opened ? "Cannot read file \"" : "Cannot open file \"") +
-                                 platform::FullPathName(fileName) + "\". " + read.error.message);
+        throw std::runtime_error(
+            platform::FileFailureText(read.opened ? "Cannot read file" : "Cannot open file", fileName, read.error.message));
 
     XmlRef<IXmlDocument> document = xml::NewXmlDocument("", "1.0");
     document->LoadXmlText(read.bytes);
     XmlRef<IXmlElement> root = document->DocumentElement();
     if (!root) return;
-    XmlRef<IXmlNode> section = root->FindChildElement(DriverState.SettingsSection);
+    XmlRef<IXmlNode> section = root->FindChildElement(SettingsSection);
     if (!section) return;
     XmlRef<IXmlNode> element = section->FindChildElement(DriverElementName);
     if (!element) return;
@@ -102,9 +101,11 @@ void LoadSettings() {
     settings.Bits = element->ReadIntAttr("Bits", 0);
 }
 
-void SaveSettings() {
-    const std::string& fileName = DriverState.SettingsFileName;
-    if (fileName.empty()) throw std::runtime_error("Cannot create file \"\". The settings file has no name");
+void SaveSettings(const std::string& SettingsFileName, const std::string& SettingsSection,
+                  const TReaderSettings& ReaderSettings) {
+    const std::string& fileName = SettingsFileName;
+    if (fileName.empty())
+        throw std::runtime_error(platform::FileFailureText("Cannot create file", "", "The settings file has no name"));
     XmlRef<IXmlDocument> document;
     if (platform::PathExists(fileName)) {
         document = xml::NewXmlDocument("", "1.0");
@@ -112,16 +113,16 @@ void SaveSettings() {
     } else {
         document = xml::NewXmlDocument(RootElementName, "1.0");
     }
-    XmlRef<IXmlNode> section = ObtainChildElement(ObtainRoot(document), DriverState.SettingsSection);
+    XmlRef<IXmlNode> section = ObtainChildElement(ObtainRoot(document), SettingsSection);
     XmlRef<IXmlNode> element = ObtainChildElement(section, DriverElementName);
-    const TReaderSettings& settings = DriverState.ReaderSettings;
+    const TReaderSettings& settings = ReaderSettings;
     element->WriteIntAttr("COM_Number", settings.COM_Number);
     element->WriteIntAttr("Baud", settings.Baud);
     element->WriteIntAttr("Bits", settings.Bits);
 
     xml::TMemoryStream text;
     document->SaveToStream(text);
-    ReplaceFileContent(fileName, text.Data());
+    platform::ReplaceFileContent(fileName, text.Data());
 }
 
 void SetApplicationHandle(void* appHandle) { applicationHandle = appHandle; }

@@ -1,16 +1,28 @@
 // The reader settings in the host's XML settings file, and the settings dialog.
+// Owns: the three reader settings and their place in the file, the dialog that edits them.
+// Uses: xml/ for the document, platform/ for files and the dialog's window; nothing above.
+// The caller names the file and the section and keeps the values (the driver, in its state).
 #pragma once
 #include <cstdint>
 #include <string>
 
+struct TReaderSettings {
+    int32_t COM_Number = 0;
+    int32_t Baud = 0;
+    int32_t Bits = 0;
+};
+
 // ReaderSettings from the file SettingsFileName, element KRA_MCR_Serial under SettingsSection:
 // the defaults (1, 9600, 0) where the file holds no value. Raises when the file exists but
-// cannot be read, does not parse, or holds a value that is not an integer.
-void LoadSettings();
+// cannot be read, does not parse, or holds a value that is not an integer; each value is stored
+// as soon as it is read, so the ones read before such a value keep what the file held.
+void LoadSettings(const std::string& SettingsFileName, const std::string& SettingsSection,
+                  TReaderSettings& ReaderSettings);
 // Writes ReaderSettings into the file, creating the file, the section or the element where
 // missing and keeping everything else it holds. The file is replaced in one step, so a failure
 // leaves it as it was.
-void SaveSettings();
+void SaveSettings(const std::string& SettingsFileName, const std::string& SettingsSection,
+                  const TReaderSettings& ReaderSettings);
 // The whole content of a file as bytes; empty when it cannot be opened.
 std::string ReadWholeFile(const std::string& path);
 

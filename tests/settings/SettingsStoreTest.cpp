@@ -6,15 +6,11 @@
 #endif
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
-#include "driver/Main.h"
 #include "platform/Files.h"
-#include "settings/SettingsFile.h"
 #include "settings/SettingsUnit.h"
-#include "tests/settings/TempFolder.h"
+#include "tests/support/TempFolder.h"
 #include "xml/XmlLib.h"
 
 namespace fs = std::filesystem;
@@ -28,40 +24,30 @@ std::string NewFile(const std::string& section, const std::string& element) {
     return Declaration + "\r\n<XML>\r\n\t<" + section + ">\r\n\t\t" + element + "\r\n\t</" + section + ">\r\n</XML>";
 }
 
-std::string Slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void Put(const fs::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
-
 class SettingsStore : public ::testing::Test {
 protected:
-    fs::path folder, file;
+    TempFolder temp;
+    fs::path folder = temp.Path(), file = folder / "host.xml";
+    // What the driver keeps and hands to the store.
+    std::string SettingsFileName, SettingsSection;
+    TReaderSettings ReaderSettings;
+
+    void LoadSettings() { ::LoadSettings(SettingsFileName, SettingsSection, ReaderSettings); }
 
     void SetUp() override {
-        folder = FreshTempFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
-        file = folder / "host.xml";
-        DriverState.SettingsFileName = file.string();
-        DriverState.SettingsSection = "Devices";
-        DriverState.ReaderSettings = TReaderSettings{77, 77, 77};
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(folder, ignored);
+        SettingsFileName = file.string();
+        SettingsSection = "Devices";
+        ReaderSettings = TReaderSettings{77, 77, 77};
     }
 
     void Save(int32_t port, int32_t baud, int32_t bits) {
-        DriverState.ReaderSettings = TReaderSettings{port, baud, bits};
-        SaveSettings();
+        ReaderSettings = TReaderSettings{port, baud, bits};
+        ::SaveSettings(SettingsFileName, SettingsSection, ReaderSettings);
     }
     void ExpectSettings(int32_t port, int32_t baud, int32_t bits) {
-        EXPECT_EQ(DriverState.ReaderSettings.COM_Number, port);
-        EXPECT_EQ(DriverState.ReaderSettings.Baud, baud);
-        EXPECT_EQ(DriverState.ReaderSettings.Bits, bits);
+        EXPECT_EQ(ReaderSettings.COM_Number, port);
+        EXPECT_EQ(ReaderSettings.Baud, baud);
+        EXPECT_EQ(ReaderSettings.Bits, bits);
     }
 };
 
@@ -71,8 +57,8 @@ TEST_F(SettingsStore, NoFileGivesDefaultsAndASaveWritesTheSixLineFile) {
     EXPECT_FALSE(fs::exists(file));  // a load never creates the file
 
     Save(3, 9600, 24);
-    EXPECT_EQ(Slurp(file), NewFile("Devices", "<KRA_MCR_Serial COM_Number=\"3\" Baud=\"9600\" Bits=\"24\"/>"));
-    EXPECT_FALSE(fs::exists(ReplacementFileName(file.string())));
+    EXPECT_EQ(ReadBytes(file), NewFile("Devices", "<KRA_MCR_Serial COM_Number=\"3\" Baud=\"9600\" Bits=\"24\"/>"));
+    EXPECT_FALSE(fs::exists(platform::ReplacementFileName(file.string())));
     LoadSettings();
     ExpectSettings(3, 9600, 24);
 }
@@ -99,8 +85,8 @@ TEST_F(SettingsStore, LoadTakesWhatTheFileHoldsAndDefaultsTheRest) {
         {"declaration and comment only", Declaration + "\r\n<!-- host settings -->", 1, 9600, 0},
     };
     for (const auto& c : cases) {
-        Put(file, c.text);
-        DriverState.ReaderSettings = TReaderSettings{77, 77, 77};
+        WriteBytes(file, c.text);
+        ReaderSettings = TReaderSettings{77, 77, 77};
         LoadSettings();
         SCOPED_TRACE(c.name);
         ExpectSettings(c.port, c.baud, c.bits);
@@ -108,35 +94,35 @@ TEST_F(SettingsStore, LoadTakesWhatTheFileHoldsAndDefaultsTheRest) {
 }
 
 TEST_F(SettingsStore, ValueThatIsNotANumberFailsTheLoadAfterTheValuesReadBeforeIt) {
-    Put(file, "<XML><Devices><KRA_MCR_Serial COM_Number=\"x\" Baud=\"19200\" Bits=\"8\"/></Devices></XML>");
+    WriteBytes(file, "<XML><Devices><KRA_MCR_Serial COM_Number=\"x\" Baud=\"19200\" Bits=\"8\"/></Devices></XML>");
     EXPECT_THROW(LoadSettings(), xml::TXmlError);
     ExpectSettings(1, 9600, 0);
 
-    Put(file, "<XML><Devices><KRA_MCR_Serial COM_Number=\"5\" Baud=\"x\" Bits=\"8\"/></Devices></XML>");
+    WriteBytes(file, "<XML><Devices><KRA_MCR_Serial COM_Number=\"5\" Baud=\"x\" Bits=\"8\"/></Devices></XML>");
     EXPECT_THROW(LoadSettings(), xml::TXmlError);
     ExpectSettings(5, 9600, 0);
 }
 
 TEST_F(SettingsStore, FileThatDoesNotParseFailsBothWaysAndStaysUntouched) {
     const std::string broken = "<XML><Devices><KRA_MCR_Serial COM_Number=\"5\"/></Devices>";
-    Put(file, broken);
+    WriteBytes(file, broken);
     EXPECT_THROW(LoadSettings(), xml::TXmlError);
     ExpectSettings(1, 9600, 0);
     EXPECT_THROW(Save(2, 9600, 0), xml::TXmlError);
-    EXPECT_EQ(Slurp(file), broken);
+    EXPECT_EQ(ReadBytes(file), broken);
 }
 
 TEST_F(SettingsStore, SectionNameThatIsNotASimpleName) {
-    DriverState.SettingsSection = "Host/Devices";
+    SettingsSection = "Host/Devices";
     LoadSettings();  // no file: nothing to look into
     ExpectSettings(1, 9600, 0);
     EXPECT_THROW(Save(2, 9600, 0), xml::TXmlError);
     EXPECT_FALSE(fs::exists(file));
 
-    Put(file, "<XML/>");
+    WriteBytes(file, "<XML/>");
     EXPECT_THROW(LoadSettings(), xml::TXmlError);
     EXPECT_THROW(Save(2, 9600, 0), xml::TXmlError);
-    EXPECT_EQ(Slurp(file), "<XML/>");
+    EXPECT_EQ(ReadBytes(file), "<XML/>");
 }
 
 TEST_F(SettingsStore, BinaryFileIsRead) {
@@ -145,19 +131,19 @@ TEST_F(SettingsStore, BinaryFileIsRead) {
     element->WriteIntAttr("COM_Number", 6);
     element->WriteIntAttr("Baud", 57600);
     element->WriteIntAttr("Bits", 16);
-    Put(file, document->GetBinaryXml());
+    WriteBytes(file, document->GetBinaryXml());
     LoadSettings();
     ExpectSettings(6, 57600, 16);
 }
 
 TEST_F(SettingsStore, SaveKeepsTheHostsContentInOrderAndUpdatesTheFirstElementOnly) {
-    Put(file,
+    WriteBytes(file,
         "<?xml version=\"1.0\" encoding=\"windows-1251\"?>\n<Host>  <Window Left=\"10\" Top=\"20\"/>\n"
         "<!-- readers --><Devices><Printer Port=\"LPT1\">on</Printer>"
         "<KRA_MCR_Serial Baud=\"19200\" Extra=\"kept\"/><KRA_MCR_Serial COM_Number=\"9\"/></Devices>"
         "<Users><User Name=\"Иван\"/></Users></Host>");
     Save(3, 38400, 8);
-    EXPECT_EQ(Slurp(file), Declaration +
+    EXPECT_EQ(ReadBytes(file), Declaration +
                                "\r\n<Host>"
                                "\r\n\t<Window Left=\"10\" Top=\"20\"/>"
                                "<!-- readers -->"
@@ -173,51 +159,51 @@ TEST_F(SettingsStore, SaveKeepsTheHostsContentInOrderAndUpdatesTheFirstElementOn
 }
 
 TEST_F(SettingsStore, SaveAppendsASectionWithTheExactName) {
-    Put(file, "<XML><devices><KRA_MCR_Serial COM_Number=\"4\"/></devices></XML>");
+    WriteBytes(file, "<XML><devices><KRA_MCR_Serial COM_Number=\"4\"/></devices></XML>");
     Save(2, 9600, 0);
-    EXPECT_EQ(Slurp(file), "\r\n<XML>\r\n\t<devices>\r\n\t\t<KRA_MCR_Serial COM_Number=\"4\"/>\r\n\t</devices>"
+    EXPECT_EQ(ReadBytes(file), "\r\n<XML>\r\n\t<devices>\r\n\t\t<KRA_MCR_Serial COM_Number=\"4\"/>\r\n\t</devices>"
                            "\r\n\t<Devices>\r\n\t\t<KRA_MCR_Serial COM_Number=\"2\" Baud=\"9600\" Bits=\"0\"/>\r\n\t</Devices>"
                            "\r\n</XML>");
 }
 
 TEST_F(SettingsStore, FileWithoutRootGetsOneAndKeepsWhatItHeld) {
-    Put(file, "");
+    WriteBytes(file, "");
     Save(3, 9600, 24);
-    EXPECT_EQ(Slurp(file), NewFile("Devices", "<KRA_MCR_Serial COM_Number=\"3\" Baud=\"9600\" Bits=\"24\"/>"));
+    EXPECT_EQ(ReadBytes(file), NewFile("Devices", "<KRA_MCR_Serial COM_Number=\"3\" Baud=\"9600\" Bits=\"24\"/>"));
 
-    Put(file, Declaration + "\r\n<!-- kept -->");
+    WriteBytes(file, Declaration + "\r\n<!-- kept -->");
     Save(3, 9600, 24);
-    EXPECT_EQ(Slurp(file), Declaration + "<!-- kept -->\r\n<XML>\r\n\t<Devices>\r\n\t\t"
+    EXPECT_EQ(ReadBytes(file), Declaration + "<!-- kept -->\r\n<XML>\r\n\t<Devices>\r\n\t\t"
                                          "<KRA_MCR_Serial COM_Number=\"3\" Baud=\"9600\" Bits=\"24\"/>\r\n\t</Devices>\r\n</XML>");
 }
 
 TEST_F(SettingsStore, BinaryFileIsSavedAsTextWithItsContent) {
     auto document = xml::NewXmlDocument("Host", "1.0");
     document->DocumentElement()->AppendChildElement("Window")->WriteIntAttr("Left", 10);
-    Put(file, document->GetBinaryXml());
+    WriteBytes(file, document->GetBinaryXml());
     Save(4, 9600, 0);
-    EXPECT_EQ(Slurp(file), Declaration + "\r\n<Host>\r\n\t<Window Left=\"10\"/>\r\n\t<Devices>\r\n\t\t"
+    EXPECT_EQ(ReadBytes(file), Declaration + "\r\n<Host>\r\n\t<Window Left=\"10\"/>\r\n\t<Devices>\r\n\t\t"
                                          "<KRA_MCR_Serial COM_Number=\"4\" Baud=\"9600\" Bits=\"0\"/>\r\n\t</Devices>\r\n</Host>");
 }
 
 TEST_F(SettingsStore, FailedWriteLeavesTheFileAsItWas) {
     const std::string before = "<XML><Devices><KRA_MCR_Serial COM_Number=\"4\"/></Devices></XML>";
-    Put(file, before);
-    fs::create_directory(ReplacementFileName(file.string()));  // the new file cannot be made
+    WriteBytes(file, before);
+    fs::create_directory(platform::ReplacementFileName(file.string()));  // the new file cannot be made
     EXPECT_THROW(Save(2, 9600, 0), std::exception);
-    EXPECT_EQ(Slurp(file), before);
-    fs::remove(ReplacementFileName(file.string()));
+    EXPECT_EQ(ReadBytes(file), before);
+    fs::remove(platform::ReplacementFileName(file.string()));
 
-    Put(ReplacementFileName(file.string()), "left over from an interrupted save");
+    WriteBytes(platform::ReplacementFileName(file.string()), "left over from an interrupted save");
     Save(2, 9600, 0);
-    EXPECT_NE(Slurp(file).find("COM_Number=\"2\""), std::string::npos);
-    EXPECT_FALSE(fs::exists(ReplacementFileName(file.string())));
+    EXPECT_NE(ReadBytes(file).find("COM_Number=\"2\""), std::string::npos);
+    EXPECT_FALSE(fs::exists(platform::ReplacementFileName(file.string())));
 }
 
 TEST_F(SettingsStore, MissingFolderFailsTheSave) {
-    DriverState.SettingsFileName = (folder / "no-such-folder" / "host.xml").string();
+    SettingsFileName = (folder / "no-such-folder" / "host.xml").string();
     EXPECT_THROW(Save(2, 9600, 0), std::exception);
-    DriverState.SettingsFileName.clear();
+    SettingsFileName.clear();
     EXPECT_THROW(Save(2, 9600, 0), std::exception);
 }
 
@@ -225,7 +211,7 @@ TEST_F(SettingsStore, MissingFolderFailsTheSave) {
 // Only Win32 has share modes: a file the host holds open without sharing cannot be read.
 TEST_F(SettingsStore, LockedFileFailsBothWaysAndStaysUntouched) {
     const std::string before = "<XML><Devices><KRA_MCR_Serial COM_Number=\"4\"/></Devices></XML>";
-    Put(file, before);
+    WriteBytes(file, before);
     platform::File lock;
     ASSERT_TRUE(lock.Open(file.string(), platform::FileAccess::ReadWrite, platform::ShareNone,
                           platform::FileDisposition::OpenExisting));
@@ -233,24 +219,24 @@ TEST_F(SettingsStore, LockedFileFailsBothWaysAndStaysUntouched) {
     EXPECT_EQ(ReadWholeFile(file.string()), "");
     EXPECT_THROW(Save(2, 9600, 0), std::exception);
     lock.Close();
-    EXPECT_EQ(Slurp(file), before);
+    EXPECT_EQ(ReadBytes(file), before);
 }
 
 TEST_F(SettingsStore, ReplacedFileKeepsItsHiddenAttribute) {
-    Put(file, "<XML/>");
+    WriteBytes(file, "<XML/>");
     ASSERT_TRUE(SetFileAttributesA(file.string().c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
     Save(2, 9600, 0);
-    EXPECT_NE(Slurp(file).find("COM_Number=\"2\""), std::string::npos);
+    EXPECT_NE(ReadBytes(file).find("COM_Number=\"2\""), std::string::npos);
     EXPECT_TRUE(GetFileAttributesA(file.string().c_str()) & FILE_ATTRIBUTE_HIDDEN);
 }
 
 TEST_F(SettingsStore, ReadOnlyFileFailsTheSaveAndStaysUntouched) {
-    Put(file, "<XML/>");
+    WriteBytes(file, "<XML/>");
     ASSERT_TRUE(SetFileAttributesA(file.string().c_str(), FILE_ATTRIBUTE_READONLY));
     EXPECT_THROW(Save(2, 9600, 0), std::exception);
     SetFileAttributesA(file.string().c_str(), FILE_ATTRIBUTE_NORMAL);
-    EXPECT_EQ(Slurp(file), "<XML/>");
-    EXPECT_FALSE(fs::exists(ReplacementFileName(file.string())));
+    EXPECT_EQ(ReadBytes(file), "<XML/>");
+    EXPECT_FALSE(fs::exists(platform::ReplacementFileName(file.string())));
 }
 #endif
 
@@ -258,7 +244,7 @@ TEST_F(SettingsStore, ReadWholeFileGivesTheBytesAsTheyAre) {
     EXPECT_EQ(ReadWholeFile((folder / "missing.xml").string()), "");
     std::string bytes;
     for (int i = 0; i < 10000; ++i) bytes.push_back(static_cast<char>(i * 7));  // NULs, CR, LF, 0xFF ...
-    Put(file, bytes);
+    WriteBytes(file, bytes);
     EXPECT_EQ(ReadWholeFile(file.string()), bytes);
 }
 
