@@ -231,7 +231,8 @@ int ServeCards(const Driver& d, const Options& o) {
 
 struct Texts {
     std::string file, section, log;
-    explicit Texts(const Options& o) : file(Prefixed(o.settings)), section(Prefixed(o.section)), log(Prefixed(o.log)) {}
+    explicit Texts(const Options& o)
+        : file(kra::LengthPrefixed(o.settings)), section(kra::LengthPrefixed(o.section)), log(kra::LengthPrefixed(o.log)) {}
     bool Start(const Driver& d, HWND window) const {
         return d.Initialize(reinterpret_cast<const unsigned char*>(file.data()),
                             reinterpret_cast<const unsigned char*>(section.data()),
