@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <exception>
 #include <optional>
+#include <shared_mutex>
 #include <utility>
 
 #include "log/Log_File.h"
@@ -33,22 +34,29 @@ const char LogFileName[] = "kra_MCR_Serial.log";
 constexpr int32_t LogMaxSizeKB = 5120, LogLevel = 1, LogMode = LogModeNumbered, LogFileCount = 5;
 constexpr bool LogAddUserName = false;
 
-// Guards the DriverLog reference only (never held while a line is written), so that a host
-// thread logging while another one runs KRA_Finalize never meets a destroyed log.
-std::mutex logRefMutex;
+// Serialises the start, the stop, the error text and the settings dialog's store and save, so that
+// each sees the driver either fully started or fully stopped, whichever host threads call them.
+// Never held while a window is shown; the buffer exports keep to BufferLock and never wait on it.
+std::mutex StartStopLock;
+
+// Guards the DriverLog reference. Lines are written under a shared hold, so that a stop that
+// takes the log away waits for the lines in flight: the old log has closed its file before a new
+// start opens the same file again (two open logs would overwrite each other's lines, and on
+// Windows the new one could not open the file at all). Writers never wait for each other.
+std::shared_mutex logRefMutex;
 
 // Lines lost to failed log writes since the last line that got through (see DriverLogWrite).
 std::atomic<uint32_t> lostLogLines{0};
 
 std::shared_ptr<TLogFile> DriverLogRef() {
-    std::lock_guard<std::mutex> g(logRefMutex);
+    std::shared_lock<std::shared_mutex> g(logRefMutex);
     return DriverState.DriverLog;
 }
 
 void SetDriverLog(std::shared_ptr<TLogFile> log) {
     std::shared_ptr<TLogFile> old;
     {
-        std::lock_guard<std::mutex> g(logRefMutex);
+        std::unique_lock<std::shared_mutex> g(logRefMutex);
         old = std::exchange(DriverState.DriverLog, std::move(log));
         lostLogLines = 0;  // a new log starts its own count
     }
@@ -178,7 +186,8 @@ bool InitializeDriver(const unsigned char* fileName, const unsigned char* sectio
 // polling thread is stopped by its log. The next line that gets through is preceded by the
 // count of lines lost, so the gap shows in the file itself.
 void DriverLogWrite(int32_t level, std::string_view text, bool addTime) {
-    auto log = DriverLogRef();
+    std::shared_lock<std::shared_mutex> use(logRefMutex);
+    TLogFile* log = DriverState.DriverLog.get();
     if (!log || !log->Accepts(level)) return;
     try {
         if (uint32_t lost = lostLogLines.exchange(0)) {
@@ -228,6 +237,7 @@ extern "C" {
 KRA_BOOL KRA_CALL KRA_Initialize(const unsigned char* SettingsFileName, const unsigned char* SettingsSection,
                                  const unsigned char* LogPath, void* AppHandle) {
     try {
+        std::lock_guard<std::mutex> g(StartStopLock);
         return InitializeDriver(SettingsFileName, SettingsSection, LogPath, AppHandle);
     } catch (...) {
         try {
@@ -240,6 +250,7 @@ KRA_BOOL KRA_CALL KRA_Initialize(const unsigned char* SettingsFileName, const un
 
 KRA_BOOL KRA_CALL KRA_Finalize(void) {
     try {
+        std::lock_guard<std::mutex> g(StartStopLock);
         return FinalizeDriver();
     } catch (...) {
         return 0;
@@ -289,14 +300,36 @@ void KRA_CALL KRA_DeviceDescription(const char** Name, const char** Description)
 void KRA_CALL KRA_ConfigDialog(void) {
     LogContained(1, "      Run config dialog");
     try {
-        TReaderSettings& s = DriverState.ReaderSettings;
-        int32_t port = s.COM_Number, baud = s.Baud;
-        std::string bits = std::to_string(s.Bits);
-        if (RunSettingsDialog(port, baud, bits)) {
+        int32_t port, baud;
+        std::string bits;
+        {
+            std::lock_guard<std::mutex> g(StartStopLock);
+            const TReaderSettings& s = DriverState.ReaderSettings;
+            port = s.COM_Number;
+            baud = s.Baud;
+            bits = std::to_string(s.Bits);
+        }
+        // Shown without the lock: a host thread may start or stop the driver meanwhile.
+        if (!RunSettingsDialog(port, baud, bits)) return;
+        std::string fileName, failure;
+        bool failed = false;
+        {
+            std::lock_guard<std::mutex> g(StartStopLock);
+            TReaderSettings& s = DriverState.ReaderSettings;
             s.COM_Number = port;
             s.Baud = baud;
             s.Bits = WholeNumberOr(bits, 0);
-            SaveSettings(DriverState.SettingsFileName, DriverState.SettingsSection, s);
+            try {
+                SaveSettings(DriverState.SettingsFileName, DriverState.SettingsSection, s);
+            } catch (...) {
+                failed = true;
+                failure = MessageOf(std::current_exception());
+                fileName = DriverState.SettingsFileName;
+            }
+        }
+        if (failed) {
+            LogContained(1, "      Config dialog error: " + failure);
+            TellSaveFailure(fileName, failure);  // the values stay in ReaderSettings
         }
     } catch (...) {
         try {
@@ -308,6 +341,7 @@ void KRA_CALL KRA_ConfigDialog(void) {
 
 const char* KRA_CALL KRA_GetLastErrorText(void) {
     try {
+        std::lock_guard<std::mutex> g(StartStopLock);
         std::string& text = DriverState.LastErrorText;
         if (text.empty() || text.back() != '\0') text.push_back('\0');
         return text.c_str();

@@ -104,12 +104,8 @@ void TLogFile::OpenFile() {
             const std::string current = logname::NumberedName(parts, base, 1);
             if (OpenForAppend(current) && IsFull()) {
                 Handle.Close();
-                const std::string oldest = logname::NumberedName(parts, base, kept);
-                if (platform::PathExists(oldest)) platform::RemoveFile(oldest);
-                for (int32_t n = kept; n >= 2; --n)  // a step that fails is skipped
-                    platform::MoveFileReplacing(logname::NumberedName(parts, base, n - 1),
-                                                logname::NumberedName(parts, base, n));
-                OpenForAppend(current);
+                RotateNumbered(parts, base, kept);
+                OpenForAppend(current);  // a new 01, or the full one again when it could not move
             }
             break;
         }
@@ -123,6 +119,32 @@ void TLogFile::OpenFile() {
             return;  // no such scheme: the log stays closed
     }
     if (Handle.IsOpen()) Handle.SeekToEnd();
+}
+
+// The full file 01 moves aside before anything else is touched: while a viewer holds it (a tail
+// tool shares reading and writing, not deleting) no numbered file is deleted or shifted, the
+// lines go on into 01 and the next line over the limit tries again. The shift then moves each
+// file only onto a name that is free, so a step that fails stops it rather than overwrite.
+void TLogFile::RotateNumbered(const logname::NameParts& parts, const std::string& base, int32_t kept) const {
+    auto numbered = [&](int32_t n) { return logname::NumberedName(parts, base, n); };
+    const std::string current = numbered(1);
+    if (kept < 2) {
+        platform::RemoveFile(current);  // no history is kept
+        return;
+    }
+    const std::string aside = parts.dir + base + ".rotating" + parts.ext;
+    if (!platform::MoveFileReplacing(current, aside)) return;
+    // The first free number takes the shift; with none free the oldest file makes room.
+    int32_t free = 2;
+    while (free <= kept && platform::PathExists(numbered(free))) ++free;
+    bool shifted = true;
+    if (free > kept) {
+        free = kept;
+        shifted = platform::RemoveFile(numbered(kept));
+    }
+    for (int32_t n = free; shifted && n >= 3; --n) shifted = platform::MoveFileReplacing(numbered(n - 1), numbered(n));
+    if (!shifted || !platform::MoveFileReplacing(aside, numbered(2)))
+        platform::MoveFileReplacing(aside, current);  // back in place, appended to, tried again
 }
 
 void TLogFile::CleanUpDailyFiles(const std::string& dir, const std::string& base) const {

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "log/Log_Names.h"
 #include "platform/Files.h"
 #include "platform/Sync.h"
 
@@ -52,6 +53,7 @@ private:
     void WriteBytes(const std::string& line);  // a whole line with its CR LF, under the lock
     bool OpenForAppend(const std::string& name);
     bool IsFull() const;
+    void RotateNumbered(const logname::NameParts& parts, const std::string& base, int32_t kept) const;
     void CleanUpDailyFiles(const std::string& dir, const std::string& base) const;
 
     platform::File Handle;  // closed before the first open and after a failed reopen

@@ -51,6 +51,8 @@ private:
 // A thread created suspended. Resume() starts the body once; destroying a thread that was
 // never resumed ends it without running the body. Join() waits for the end. A failure that
 // escapes the body ends the thread quietly: nobody is there to be told.
+// On Windows the thread holds a reference to the module of its code until it has ended, so a
+// DLL unloaded while the thread runs stays mapped until then (and is released by the thread).
 class Thread {
 public:
     explicit Thread(std::function<void()> body);

@@ -30,19 +30,30 @@ struct Thread::Impl {
     DWORD id = 0;
     bool resumed = false;
     volatile LONG run = 0;
+    HMODULE module = nullptr;  // the thread's own reference to the module its code lies in
     static DWORD WINAPI Trampoline(LPVOID arg) {
         auto* p = static_cast<Impl*>(arg);
         if (InterlockedCompareExchange(&p->run, 0, 0)) {
             try { p->body(); } catch (...) {}
         }
-        return 0;
+        // The reference goes as the thread ends, never earlier: a host that unloads the DLL
+        // without stopping it leaves the code mapped for as long as the thread runs.
+        FreeLibraryAndExitThread(p->module, 0);
     }
 };
 
 Thread::Thread(std::function<void()> body) : impl_(std::make_unique<Impl>()) {
     impl_->body = std::move(body);
+    // Taken here, before the thread can run, so that an unload right after the start finds it.
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&Impl::Trampoline),
+                            &impl_->module))
+        throw std::system_error(int(GetLastError()), std::system_category(), "GetModuleHandleExA");
     impl_->handle = CreateThread(nullptr, 0, &Impl::Trampoline, impl_.get(), CREATE_SUSPENDED, &impl_->id);
-    if (!impl_->handle) throw std::system_error(int(GetLastError()), std::system_category(), "CreateThread");
+    if (!impl_->handle) {
+        const DWORD code = GetLastError();
+        FreeLibrary(impl_->module);
+        throw std::system_error(int(code), std::system_category(), "CreateThread");
+    }
 }
 
 Thread::~Thread() {

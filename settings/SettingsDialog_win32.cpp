@@ -4,6 +4,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <exception>
 #include <stdexcept>
 #include <string>
@@ -30,6 +31,15 @@ constexpr TPlace Layout[] = {
     {IDCANCEL, 175, 40, 86, 26},     {IDC_PASSWORDME, 100, 45, 66, 21},
 };
 constexpr int ClientWidth = 266, ClientHeight = 71;
+
+// The dialog on screen, for a second KRA_ConfigDialog to bring to the front (from any thread).
+std::atomic<HWND> shownDialog{nullptr};
+
+// The owner the host gave, unless its window has closed meanwhile.
+HWND OwnerWindow() {
+    HWND owner = static_cast<HWND>(ApplicationHandle());
+    return owner && IsWindow(owner) ? owner : nullptr;
+}
 constexpr int DropDownItems = 8;
 
 HMODULE OwnModule() {
@@ -176,6 +186,7 @@ INT_PTR CALLBACK SettingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
             PlaceControls(dialog);
             FillControls(dialog, *run->form);
             MaskField(dialog, IDC_PASSWORDME);
+            shownDialog = dialog;
             return TRUE;  // the focus goes to the first field in tab order, COMPortSE
         }
         if (message != WM_COMMAND || !run) return FALSE;
@@ -210,14 +221,25 @@ INT_PTR CALLBACK SettingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
 
 bool ShowSettingsForm(TSettingsForm& form) {
     RegisterSpinClass();
-    HWND owner = static_cast<HWND>(ApplicationHandle());
-    if (owner && !IsWindow(owner)) owner = nullptr;  // a closed host window must not block the dialog
+    HWND owner = OwnerWindow();  // a closed host window must not block the dialog
     TDialogRun run{&form, nullptr};
     SetLastError(0);
     const INT_PTR result = DialogBoxParamA(OwnModule(), MAKEINTRESOURCEA(IDD_SETTINGSFORM), owner, &SettingsDialogProc,
                                            reinterpret_cast<LPARAM>(&run));
+    shownDialog = nullptr;
     if (run.failure) std::rethrow_exception(run.failure);
     if (result == -1 || result == 0)
         throw std::runtime_error("Cannot show the settings dialog. " + platform::SystemErrorText(GetLastError()));
     return result == IDOK;
+}
+
+void BringSettingsFormToFront() {
+    if (HWND dialog = shownDialog.load()) {
+        SetForegroundWindow(dialog);
+        BringWindowToTop(dialog);
+    }
+}
+
+void ShowSaveFailure(const std::string& text) {
+    MessageBoxA(OwnerWindow(), text.c_str(), SaveFailedCaption, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
 }

@@ -60,10 +60,22 @@ void* ApplicationHandle();
 // its own (Win32: a dialog window over the application's window; POSIX: the stand-in below).
 bool ShowSettingsForm(TSettingsForm& form);
 
+// Brings the open dialog to the front (a second KRA_ConfigDialog while it is shown).
+void BringSettingsFormToFront();
+
+// The caption of the box that tells the operator a save failed.
+inline constexpr char SaveFailedCaption[] = "Настройки не сохранены";
+// A message box with that caption, owned by ApplicationHandle().
+void ShowSaveFailure(const std::string& text);
+
 #ifndef _WIN32
 // The POSIX stand-in plays no window: an operator function (tests) edits the form, calls its
 // handlers in the order a person would cause them and answers true for Apply or Enter, false
 // for Cancel or Escape. With none set, the dialog is cancelled.
 using TSettingsOperator = std::function<bool(TSettingsForm& form)>;
 void SetSettingsOperator(TSettingsOperator play);
+// What the operator would see besides the dialog: the open dialog brought to the front, and the
+// box of a failed save (its owner and text). With none set, nothing is seen.
+void SetSettingsFrontNotice(std::function<void()> notice);
+void SetSaveFailureNotice(std::function<void(void* owner, const std::string& text)> notice);
 #endif

@@ -1,6 +1,7 @@
 #include "settings/SettingsUnit.h"
 
 #include <algorithm>
+#include <atomic>
 #include <stdexcept>
 
 #include "platform/Files.h"
@@ -18,7 +19,8 @@ namespace {
 const char DriverElementName[] = "KRA_MCR_Serial";
 const char RootElementName[] = "XML";
 
-void* applicationHandle = nullptr;
+std::atomic<void*> applicationHandle{nullptr};  // set by the start and stop, read by the dialog
+std::atomic<bool> dialogOpen{false};
 
 struct TFileRead {
     std::string bytes;
@@ -127,8 +129,19 @@ void SetApplicationHandle(void* appHandle) { applicationHandle = appHandle; }
 void* ApplicationHandle() { return applicationHandle; }
 
 bool RunSettingsDialog(int32_t& port, int32_t& baud, std::string& bitsText) {
+    if (dialogOpen.exchange(true)) {
+        BringSettingsFormToFront();
+        return false;
+    }
+    struct Closed {
+        ~Closed() { dialogOpen = false; }
+    } closed;
     TSettingsForm form(port, baud, bitsText);
     if (!ShowSettingsForm(form)) return false;
     form.Confirm(port, baud, bitsText);
     return true;
+}
+
+void TellSaveFailure(const std::string& fileName, const std::string& reason) {
+    ShowSaveFailure("Не удалось записать файл настроек\r\n" + platform::FullPathName(fileName) + "\r\n\r\n" + reason);
 }

@@ -28,5 +28,9 @@ std::string ReadWholeFile(const std::string& path);
 
 // The owner window of the settings dialog (the host's AppHandle; null for none).
 void SetApplicationHandle(void* appHandle);
-// True when the operator confirmed; only then are the three values replaced.
+// True when the operator confirmed; only then are the three values replaced. While a dialog is
+// open (on any thread), another call brings that one to the front and returns false.
 bool RunSettingsDialog(int32_t& port, int32_t& baud, std::string& bitsText);
+// Tells the operator that the settings could not be written to fileName and why: a message box
+// owned by the dialog's owner, shown after the dialog has closed.
+void TellSaveFailure(const std::string& fileName, const std::string& reason);

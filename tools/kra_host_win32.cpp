@@ -48,6 +48,8 @@ struct Options {
     int cycles = 1;          // start-stop cycles in this process
     std::string target;      // "noqueue" or "nothread": whom KRA_EnableDevice names at first
     double retarget = 0;     // after this many seconds, name the main thread instead
+    int race = 0;            // rounds of two threads starting and stopping at once (0: off)
+    double unloadSeconds = -1;  // unload without KRA_Finalize for this long, then reload and stop
 };
 
 void Out(const char* format, ...) {
@@ -81,6 +83,11 @@ void Usage() {
         "                    id, which names no thread); the host then fetches the buffer itself\n"
         "                    four times a second\n"
         "  --retarget S      after S seconds of --target, enable the main thread instead\n"
+        "  --race N          two threads start and stop the driver at once, N rounds each\n"
+        "                    (one starts then stops, the other stops then starts), then exit\n"
+        "  --unload-without-stop S\n"
+        "                    start, FreeLibrary without KRA_Finalize, go on for S seconds,\n"
+        "                    load the DLL again, KRA_Finalize, FreeLibrary, exit\n"
         "\n"
         "output, one line per event:\n"
         "  device: <type> <name>       the driver's description\n"
@@ -90,6 +97,8 @@ void Usage() {
         "  card: <number> [t=<us>]     a card number received and cleared\n"
         "  polled: <number>            a card number fetched without a notification (--target)\n"
         "  finalize: ok|failed (<ms> ms)\n"
+        "  race: <rounds> rounds, <n> failed starts, <n> failed stops\n"
+        "  unload: done | reload: same module|another module\n"
         "exit code 0 when every start and stop succeeded.");
 }
 
@@ -118,6 +127,8 @@ bool ParseArgs(int argc, char** argv, Options& o) {
         else if (a == "--cycles") o.cycles = std::atoi(value("--cycles"));
         else if (a == "--target") o.target = value("--target");
         else if (a == "--retarget") o.retarget = std::atof(value("--retarget"));
+        else if (a == "--race") o.race = std::atoi(value("--race"));
+        else if (a == "--unload-without-stop") o.unloadSeconds = std::atof(value("--unload-without-stop"));
         else {
             std::fprintf(stderr, "kra_host: unknown option %s (see --help)\n", a.c_str());
             return false;
@@ -138,8 +149,9 @@ bool Bind(HMODULE dll, const char* name, T& fn) {
     return fn != nullptr;
 }
 
-bool Load(const std::string& path, Driver& d) {
+bool Load(const std::string& path, Driver& d, HMODULE* loaded = nullptr) {
     HMODULE dll = LoadLibraryA(path.c_str());
+    if (loaded) *loaded = dll;
     if (!dll) {
         DWORD e = GetLastError();
         std::fprintf(stderr, "kra_host: cannot load %s (error %lu%s)\n", path.c_str(), e,
@@ -262,13 +274,93 @@ int ServeCards(const Driver& d, const Options& o, DWORD target) {
     return received;
 }
 
+struct Texts {
+    std::string file, section, log;
+    explicit Texts(const Options& o)
+        : file(kra::LengthPrefixed(o.settings)), section(kra::LengthPrefixed(o.section)), log(kra::LengthPrefixed(o.log)) {}
+    bool Start(const Driver& d, HWND window) const {
+        return d.Initialize(reinterpret_cast<const unsigned char*>(file.data()),
+                            reinterpret_cast<const unsigned char*>(section.data()),
+                            reinterpret_cast<const unsigned char*>(log.data()), window) != 0;
+    }
+};
+
+// Two host threads that start and stop the driver at the same time: one starts then stops, the
+// other stops then starts, so stops meet stops and restarts meet stops.
+struct RaceSide {
+    const Driver* d;
+    const Texts* texts;
+    HWND window;
+    int rounds;
+    bool startFirst;
+    LONG failedStarts, failedStops;
+};
+
+DWORD WINAPI RaceRounds(LPVOID arg) {
+    RaceSide& s = *static_cast<RaceSide*>(arg);
+    for (int i = 0; i < s.rounds; ++i)
+        for (int step = 0; step < 2; ++step) {
+            if ((step == 0) == s.startFirst) {
+                if (!s.texts->Start(*s.d, s.window)) ++s.failedStarts;
+            } else if (!s.d->Finalize()) {
+                ++s.failedStops;
+            }
+        }
+    return 0;
+}
+
+int Race(const Driver& d, const Options& o, HWND window) {
+    const Texts texts(o);
+    RaceSide sides[2] = {{&d, &texts, window, o.race, true, 0, 0}, {&d, &texts, window, o.race, false, 0, 0}};
+    HANDLE threads[2];
+    for (int i = 0; i < 2; ++i) threads[i] = CreateThread(nullptr, 0, RaceRounds, &sides[i], 0, nullptr);
+    WaitForMultipleObjects(2, threads, TRUE, INFINITE);
+    for (HANDLE t : threads) CloseHandle(t);
+    const bool stopped = d.Finalize() != 0;
+    const LONG failedStarts = sides[0].failedStarts + sides[1].failedStarts;
+    const LONG failedStops = sides[0].failedStops + sides[1].failedStops + (stopped ? 0 : 1);
+    Out("race: %d rounds, %ld failed starts, %ld failed stops", o.race, failedStarts, failedStops);
+    if (failedStarts || failedStops) Out("last error: %s", AnsiToUtf8(d.GetLastErrorText()).c_str());
+    return failedStarts || failedStops ? 1 : 0;
+}
+
+// What a host does on a crash path or in a plug-in unloader: FreeLibrary while the driver runs.
+// The process goes on; the driver is stopped later through a new LoadLibrary of the same DLL.
+int UnloadWithoutStop(Driver& d, const Options& o, HMODULE dll, HWND window) {
+    const Texts texts(o);
+    const bool started = texts.Start(d, window);
+    if (started)
+        Out("init: ok");
+    else
+        Out("init: failed: %s", AnsiToUtf8(d.GetLastErrorText()).c_str());
+    FreeLibrary(dll);
+    Out("unload: done");
+    const DWORD until = GetTickCount() + static_cast<DWORD>(o.unloadSeconds * 1000);
+    while (static_cast<LONG>(until - GetTickCount()) > 0) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+        Sleep(20);
+    }
+    HMODULE again = nullptr;
+    if (!Load(o.dll, d, &again)) return 3;
+    Out("reload: %s", again == dll ? "same module" : "another module");
+    const bool stopped = d.Finalize() != 0;
+    if (stopped)
+        Out("finalize: ok");
+    else
+        Out("finalize: failed: %s", AnsiToUtf8(d.GetLastErrorText()).c_str());
+    FreeLibrary(again);
+    return started && stopped ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     Options o;
     if (!ParseArgs(argc, argv, o)) return 2;
     Driver d;
-    if (!Load(o.dll, d)) return 3;
+    HMODULE dll = nullptr;
+    if (!Load(o.dll, d, &dll)) return 3;
 
     mainThreadId = GetCurrentThreadId();
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
@@ -280,6 +372,9 @@ int main(int argc, char** argv) {
     const char* description = nullptr;
     d.DeviceDescription(&name, &description);
     Out("device: %d %s", d.GetDeviceType(), AnsiToUtf8(name ? name : "").c_str());
+
+    if (o.race > 0) return Race(d, o, window);
+    if (o.unloadSeconds >= 0) return UnloadWithoutStop(d, o, dll, window);
 
     bool allOk = true;
     for (int cycle = 0; cycle < (o.cycles < 1 ? 1 : o.cycles); ++cycle) {

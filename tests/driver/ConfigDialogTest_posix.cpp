@@ -3,9 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <cerrno>
+#include <cstring>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "driver/Main.h"
+#include "settings/SettingsUnit.h"
 #include "settings/SettingsForm.h"
 #include "tests/support/TempFolder.h"
 
@@ -91,6 +96,68 @@ TEST_F(ConfigDialog, FailedSaveIsContainedAndKeepsTheNewValues) {
     EXPECT_NO_THROW(KRA_ConfigDialog());
     EXPECT_EQ(DriverState.ReaderSettings.COM_Number, 5);
     EXPECT_FALSE(fs::exists(folder / "missing"));
+}
+
+// The operator learns of a failed save from a box over the host's window, shown once the dialog
+// has closed, that names the file and the system's reason; a save that works shows none.
+TEST_F(ConfigDialog, FailedSaveTellsTheOperatorAfterTheDialogClosed) {
+    int hostWindow = 0;
+    SetApplicationHandle(&hostWindow);
+    bool dialogOpen = false;
+    struct Box {
+        void* owner;
+        std::string text;
+        bool dialogOpen;
+    };
+    std::vector<Box> boxes;
+    SetSaveFailureNotice([&](void* owner, const std::string& text) { boxes.push_back({owner, text, dialogOpen}); });
+    SetSettingsOperator([&](TSettingsForm& form) {
+        dialogOpen = true;
+        form.COMPortText = "5";
+        dialogOpen = false;
+        return true;
+    });
+    const fs::path missing = folder / "missing" / "host.xml";
+    DriverState.SettingsFileName = missing.string();
+    KRA_ConfigDialog();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].owner, &hostWindow);
+    EXPECT_FALSE(boxes[0].dialogOpen);
+    EXPECT_NE(boxes[0].text.find(missing.string()), std::string::npos) << boxes[0].text;
+    EXPECT_NE(boxes[0].text.find(std::strerror(ENOENT)), std::string::npos) << boxes[0].text;
+
+    DriverState.SettingsFileName = file.string();
+    KRA_ConfigDialog();
+    EXPECT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(fs::exists(file));
+    SetSaveFailureNotice(nullptr);
+    SetApplicationHandle(nullptr);
+}
+
+// A KRA_ConfigDialog while the dialog is open (from the host's menu during the modal loop, or
+// from another host thread) brings the open one to the front; only the first dialog saves. A stop
+// from another host thread does not wait for the open dialog.
+TEST_F(ConfigDialog, SecondDialogBringsTheOpenOneToTheFront) {
+    int shown = 0, broughtToFront = 0;
+    SetSettingsFrontNotice([&] { ++broughtToFront; });
+    SetSettingsOperator([&](TSettingsForm& form) {
+        ++shown;
+        bool stopped = false;
+        std::thread([&] { stopped = KRA_Finalize() == 1; }).join();
+        EXPECT_TRUE(stopped);
+        KRA_ConfigDialog();  // the same thread, inside the modal loop
+        std::thread other([] { KRA_ConfigDialog(); });
+        other.join();
+        form.COMPortText = "6";
+        return true;
+    });
+    KRA_ConfigDialog();
+    EXPECT_EQ(shown, 1);
+    EXPECT_EQ(broughtToFront, 2);
+    EXPECT_EQ(DriverState.ReaderSettings.COM_Number, 6);
+    KRA_ConfigDialog();  // closed: the next call opens a dialog again
+    EXPECT_EQ(shown, 2);
+    SetSettingsFrontNotice(nullptr);
 }
 
 }  // namespace

@@ -1,0 +1,124 @@
+// Numbered files while a viewer holds the current one the way a tail tool does on Windows: reading
+// and writing shared, deleting not, so the system refuses to move or delete it. The history must
+// survive: no numbered file is deleted or shifted while 01 cannot move.
+#include "log/Log_File.h"
+
+#include <gtest/gtest.h>
+
+#include "log/Log_Names.h"
+#include "tests/log/LogTestFolder.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dlfcn.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <mutex>
+#endif
+
+namespace {
+
+#ifdef _WIN32
+
+// A real second opener, as the tail tool opens the file.
+class TailHold {
+public:
+    explicit TailHold(const std::string& path)
+        : h_(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                         nullptr)) {}
+    ~TailHold() { Release(); }
+    bool Ok() const { return h_ != INVALID_HANDLE_VALUE; }
+    void Release() {
+        if (Ok()) CloseHandle(h_);
+        h_ = INVALID_HANDLE_VALUE;
+    }
+
+private:
+    HANDLE h_;
+};
+
+#else
+
+// POSIX has no share modes: the refusal the system gives a held file on Windows is played by
+// taking rename and unlink away from that one path (this program's own definitions come first).
+std::mutex heldLock;
+std::string heldPath;
+
+bool IsHeld(const char* path) {
+    std::lock_guard<std::mutex> g(heldLock);
+    return !heldPath.empty() && heldPath == path;
+}
+
+class TailHold {
+public:
+    explicit TailHold(const std::string& path) {
+        std::lock_guard<std::mutex> g(heldLock);
+        heldPath = path;
+    }
+    ~TailHold() { Release(); }
+    bool Ok() const { return true; }
+    void Release() {
+        std::lock_guard<std::mutex> g(heldLock);
+        heldPath.clear();
+    }
+};
+
+#endif
+
+std::string Numbered(int i) {
+    std::string s = "line " + std::to_string(i) + " ";
+    s.resize(100, '.');
+    return s;
+}
+
+using LogHeld = LogFolder;
+
+TEST_F(LogHeld, HeldCurrentFileKeepsEveryNumberedFileUntilReleased) {
+    const std::string history[] = {"", "", "second\r\n", "third\r\n", "fourth\r\n", "fifth\r\n"};
+    Write(At("kra.01.log"), "");
+    for (int n = 2; n <= 5; ++n) Write(At("kra." + logname::NumberText(n) + ".log"), history[n]);
+    TLogFile log(At("kra.log"), 1, 1, 1, 5, false);  // 1 KB: ten lines of 102 bytes, the eleventh fills it
+    TailHold tail(At("kra.01.log"));
+    ASSERT_TRUE(tail.Ok());
+
+    for (int i = 0; i < 20; ++i) log.Log(1, Numbered(i), false);  // nine lines past the limit
+    const std::set<std::string> all = {"kra.01.log", "kra.02.log", "kra.03.log", "kra.04.log", "kra.05.log"};
+    EXPECT_EQ(Names(), all);
+    for (int n = 2; n <= 5; ++n) EXPECT_EQ(Read(At("kra." + logname::NumberText(n) + ".log")), history[n]) << n;
+    EXPECT_EQ(fs::file_size(At("kra.01.log")), 20u * 102u);  // every line, past the limit
+
+    tail.Release();
+    log.Log(1, Numbered(20), false);  // the next line over the limit rotates
+    EXPECT_EQ(Names(), all);
+    EXPECT_EQ(Read(At("kra.01.log")), "");
+    EXPECT_EQ(fs::file_size(At("kra.02.log")), 21u * 102u);
+    EXPECT_EQ(Read(At("kra.03.log")), history[2]);
+    EXPECT_EQ(Read(At("kra.04.log")), history[3]);
+    EXPECT_EQ(Read(At("kra.05.log")), history[4]);  // only the oldest went
+}
+
+}  // namespace
+
+#ifndef _WIN32
+extern "C" int rename(const char* from, const char* to) {
+    using Fn = int (*)(const char*, const char*);
+    static const Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "rename"));
+    if (IsHeld(from)) {
+        errno = EBUSY;
+        return -1;
+    }
+    return real(from, to);
+}
+
+extern "C" int unlink(const char* path) {
+    using Fn = int (*)(const char*);
+    static const Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "unlink"));
+    if (IsHeld(path)) {
+        errno = EBUSY;
+        return -1;
+    }
+    return real(path);
+}
+#endif
