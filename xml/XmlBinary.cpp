@@ -75,6 +75,7 @@ std::string TBinXmlReader::ReadXmlString() {
 TStrXmlReader::TStrXmlReader(std::string_view data) {
     pos_ = reinterpret_cast<const unsigned char*>(data.data());
     end_ = pos_ + data.size();
+    total_ = data.size();
     unsigned char header[18];
     Read(header, sizeof header);  // the signature is not compared: the caller has looked at it
     Options = GetLE32(header + 14);
@@ -86,6 +87,7 @@ TStmXmlReader::TStmXmlReader(TByteStream& stream, size_t bufferSize)
     : stream_(stream), bufferSize_(std::max<size_t>(bufferSize, 1)) {
     const int64_t left = stream.Size() - stream.Position();
     unfetched_ = left > 0 ? static_cast<uint64_t>(left) : 0;
+    total_ = static_cast<uint64_t>(stream.Position()) + unfetched_;
     buffer_.reset(new unsigned char[static_cast<size_t>(std::min<uint64_t>(bufferSize_, std::max<uint64_t>(unfetched_, 1)))]);
     pos_ = end_ = buffer_.get();
     unsigned char options[4];

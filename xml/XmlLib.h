@@ -30,6 +30,21 @@ public:
     explicit TXmlError(const std::string& message) : std::runtime_error(message) {}
 };
 
+// A load of XML text or binary data that stopped: what() is the message as the reader raised
+// it; the position tells where the input stopped. Line and column are 1-based and count bytes
+// (a tab is one column; CR LF, LF and CR each end a line); both are 0 for binary data.
+class TXmlParseError : public TXmlError {
+public:
+    TXmlParseError(const std::string& message, uint64_t offset, uint64_t line, uint64_t column)
+        : TXmlError(message), offset_(offset), line_(line), column_(column) {}
+    uint64_t Offset() const noexcept { return offset_; }  // bytes read before the stop
+    uint64_t Line() const noexcept { return line_; }
+    uint64_t Column() const noexcept { return column_; }
+
+private:
+    uint64_t offset_, line_, column_;
+};
+
 // ---------------------------------------------------------------------------------------------
 // Counted references
 
@@ -386,6 +401,56 @@ public:
     virtual void SaveBinaryToStream(TByteStream& stream, uint32_t options) = 0;
     virtual void SaveBinaryToFile(const std::string& fileName, uint32_t options) = 0;
 };
+
+// ---------------------------------------------------------------------------------------------
+// Source positions
+
+// Where a parsed element lies in its text: byte offsets from the text's start, ends exclusive.
+struct TXmlAttrSpan {
+    int32_t NameId;
+    uint64_t NameBegin, NameEnd;
+    uint64_t ValueBegin, ValueEnd;  // between the quotes, references as written
+};
+
+struct TXmlElementSpan {
+    static constexpr uint64_t kOpen = UINT64_MAX;  // an end not reached (the parse stopped)
+
+    const TXmlBase* Node;
+    uint64_t Begin;        // the "<" of the start tag
+    uint64_t NameEnd;      // after the name
+    uint64_t AttrsEnd;     // after the last attribute's closing quote; NameEnd without attributes
+    uint64_t StartTagEnd;  // after the start tag's ">" or "/>"
+    uint64_t EndTagBegin;  // the "<" of the end tag; StartTagEnd for "<a/>"
+    uint64_t End;          // after the end tag's ">"; StartTagEnd for "<a/>"
+    size_t FirstAttr, AttrCount;  // the element's attributes in TXmlPositions::Attrs, in source order
+
+    bool SelfClosing() const noexcept { return End == StartTagEnd; }
+};
+
+// The spans a parse recorded: every element and each attribute occurrence in its tag (a name
+// written twice appears twice). Recording is asked for per load; a load without it records
+// nothing and costs nothing extra.
+class TXmlPositions {
+public:
+    const std::vector<TXmlElementSpan>& Elements() const noexcept { return elements_; }
+    const std::vector<TXmlAttrSpan>& Attrs() const noexcept { return attrs_; }
+    // The span of an element of the parsed document; null for a node the parse did not make.
+    const TXmlElementSpan* Find(IXmlNode* element) const;
+    // The last occurrence of the attribute in the element's tag (the one whose value was kept).
+    const TXmlAttrSpan* FindAttr(const TXmlElementSpan& element, int32_t nameId) const;
+    void Clear();
+
+private:
+    friend class TXmlSource;
+    std::vector<TXmlElementSpan> elements_;
+    std::vector<TXmlAttrSpan> attrs_;
+    std::vector<size_t> open_;  // elements whose end tag is due, innermost last
+};
+
+// LoadXmlText that records where the parsed elements lie in the text. A text that begins with
+// the binary signature is loaded as binary and records nothing.
+void LoadXmlTextWithPositions(const XmlRef<IXmlDocument>& document, const std::string& text,
+                              TXmlPositions& positions);
 
 // ---------------------------------------------------------------------------------------------
 // Factories

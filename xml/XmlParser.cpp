@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "platform/CodePage.h"
+#include "xml/XmlBinary.h"
 #include "xml/XmlInternal.h"
 #include "xml/XmlStreams.h"
 
@@ -78,6 +79,37 @@ const std::string& TXmlSource::DropToken() {
 }
 
 std::string TXmlSource::AcceptToken() { return DropToken(); }
+
+void TXmlLineCount::Add(const unsigned char* bytes, size_t count) {
+    for (const unsigned char* p = bytes; p != bytes + count; ++p) {
+        if (*p == '\n') {
+            if (!AfterCR) ++Line;
+            Column = 1;
+            AfterCR = false;
+        } else if (*p == '\r') {
+            ++Line;
+            Column = 1;
+            AfterCR = true;
+        } else {
+            ++Column;
+            AfterCR = false;
+        }
+    }
+}
+
+void TXmlSource::RaiseStopped(const std::string& message) {
+    const uint64_t offset = Offset();
+    TXmlLineCount lines;
+    if (!CountLines(offset, lines)) lines = TXmlLineCount{0, 0, false};
+    throw TXmlParseError(message, offset, lines.Line, lines.Column);
+}
+
+void TXmlSource::RecordAttr(int32_t nameId, uint64_t nameBegin, uint64_t nameEnd, uint64_t valueBegin) {
+    TXmlElementSpan& element = positions_->elements_.back();
+    positions_->attrs_.push_back({nameId, nameBegin, nameEnd, valueBegin, Offset() - 1});
+    ++element.AttrCount;
+    element.AttrsEnd = Offset();
+}
 
 void TXmlSource::FailExpected(std::string_view what) {
     RaiseXmlError("Ожидается \"" + std::string(what) + "\"");
@@ -228,15 +260,20 @@ void TXmlSource::ReadAttributes(TXmlNode& node, TXmlNameTable& table) {
     // attribute: past a handful, the positions are looked up by name index.
     constexpr size_t kScanned = 16;
     std::unordered_map<int32_t, size_t> positions;
+    const bool record = positions_ && node.NodeKind() == xnkElement;
     SkipBlanks();
     while (!IsEOF() && IsXmlNameStart(CurChar)) {
+        const uint64_t nameBegin = record ? Offset() : 0;
         const int32_t nameId = table.IdOfName(ReadNameView());
+        const uint64_t nameEnd = record ? Offset() : 0;
         SkipBlanks();
         ExpectChar('=');
         SkipBlanks();
         if (IsEOF()) Fail("Ожидается значение атрибута");
         if (CurChar != '\'' && CurChar != '"') Fail("Ожидается строковая константа");
+        const uint64_t valueBegin = record ? Offset() + 1 : 0;
         TaggedValue value(ReadQuoted(static_cast<char>(CurChar)));
+        if (record) RecordAttr(nameId, nameBegin, nameEnd, valueBegin);
         const size_t count = node.Attrs().size();
         if (count < kScanned) {
             node.SetAttr(nameId, std::move(value));  // the first occurrence keeps its place
@@ -348,11 +385,18 @@ void TXmlSource::ParseContent(TXmlNodeList& list, TXmlNameTable& table, bool pre
         case '/': {
             if (open.empty()) return;
             const Open top = open.back();
+            const uint64_t endTagBegin = positions_ ? Offset() - 1 : 0;
             ExpectChar('/');
             ExpectText(table.NameRef(top.element->NameId()));
             SkipBlanks();
             ExpectChar('>');
             open.pop_back();
+            if (positions_) {
+                TXmlElementSpan& span = positions_->elements_[positions_->open_.back()];
+                positions_->open_.pop_back();
+                span.EndTagBegin = endTagBegin;
+                span.End = Offset();
+            }
             target = top.parentList;
             break;
         }
@@ -386,6 +430,7 @@ void TXmlSource::ParseContent(TXmlNodeList& list, TXmlNameTable& table, bool pre
             break;
         }
         default: {
+            const uint64_t begin = positions_ ? Offset() - 1 : 0;
             const int32_t nameId = table.IdOfName(ReadNameView());
             if (IsEOF()) Fail("Не завершено определение элемента");
             if (!(classes[CurChar] & kBlank) && CurChar != '/' && CurChar != '>')
@@ -393,11 +438,24 @@ void TXmlSource::ParseContent(TXmlNodeList& list, TXmlNameTable& table, bool pre
             XmlRef<TXmlElement> made = MakeXml<TXmlElement>(tableRef, nameId);
             TXmlElement& element = *made;
             target->AppendNew(std::move(made));  // in the tree before its attributes and content
+            if (positions_) {
+                const uint64_t o = TXmlElementSpan::kOpen;
+                positions_->elements_.push_back(
+                    {&element, begin, Offset(), Offset(), o, o, o, positions_->attrs_.size(), 0});
+            }
             ReadAttributes(element, table);
             if (CurChar == '/') {
                 ExpectText("/>");
+                if (positions_) {
+                    TXmlElementSpan& span = positions_->elements_.back();
+                    span.StartTagEnd = span.EndTagBegin = span.End = Offset();
+                }
             } else {
                 ExpectChar('>');
+                if (positions_) {
+                    positions_->elements_.back().StartTagEnd = Offset();
+                    positions_->open_.push_back(positions_->elements_.size() - 1);
+                }
                 open.push_back({&element, target});
                 target = &element.ChildListObject();
             }
@@ -410,15 +468,21 @@ void TXmlSource::ParseContent(TXmlNodeList& list, TXmlNameTable& table, bool pre
 // ---- string and stream sources --------------------------------------------------------------
 
 TXmlStrSource::TXmlStrSource(std::string_view text) {
-    pos_ = reinterpret_cast<const unsigned char*>(text.data());
+    pos_ = begin_ = reinterpret_cast<const unsigned char*>(text.data());
     end_ = pos_ + text.size();
+    total_ = text.size();
     CurChar = text.empty() ? 0 : *pos_;
 }
 
+bool TXmlStrSource::CountLines(uint64_t count, TXmlLineCount& lines) {
+    lines.Add(begin_, static_cast<size_t>(count));
+    return true;
+}
+
 TXmlStmSource::TXmlStmSource(TByteStream& stream, size_t bufferSize)
-    : stream_(stream), bufferSize_(bufferSize == 0 ? 1 : bufferSize) {
+    : stream_(stream), origin_(stream.Position()), bufferSize_(bufferSize == 0 ? 1 : bufferSize) {
     const int64_t size = stream.Size();
-    remaining_ = size > 0 ? static_cast<uint64_t>(size) : 0;
+    remaining_ = total_ = size > 0 ? static_cast<uint64_t>(size) : 0;
     buffer_.reset(new unsigned char[std::min<uint64_t>(bufferSize_, std::max<uint64_t>(remaining_, 1))]);
     if (remaining_ > 0) {
         FetchBlock();
@@ -434,8 +498,73 @@ void TXmlStmSource::FetchBlock() {
     end_ = pos_ + n;
 }
 
+bool TXmlStmSource::CountLines(uint64_t count, TXmlLineCount& lines) {
+    // Only a failed parse comes here: the blocks already read are read once more rather than
+    // every parse counting its lines as it goes.
+    try {
+        const int64_t resume = stream_.Position();
+        stream_.Seek(origin_);
+        std::unique_ptr<unsigned char[]> block(new unsigned char[bufferSize_]);
+        while (count > 0) {
+            const size_t n = static_cast<size_t>(std::min<uint64_t>(count, bufferSize_));
+            stream_.ReadBuffer(block.get(), n);
+            lines.Add(block.get(), n);
+            count -= n;
+        }
+        stream_.Seek(resume);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
 void TXmlNodeList::ParseXml(TXmlSource& source, TXmlNameTable& table, bool preserveWhiteSpace) {
-    source.ParseContent(*this, table, preserveWhiteSpace);
+    try {
+        source.ParseContent(*this, table, preserveWhiteSpace);
+    } catch (const TXmlParseError&) {
+        throw;
+    } catch (const TXmlError& failure) {
+        source.RaiseStopped(failure.what());
+    }
+}
+
+// ---- positions ------------------------------------------------------------------------------
+
+const TXmlElementSpan* TXmlPositions::Find(IXmlNode* element) const {
+    if (!element) return nullptr;
+    const TXmlBase* node = element->ImplObject();
+    for (const TXmlElementSpan& span : elements_)
+        if (span.Node == node) return &span;
+    return nullptr;
+}
+
+const TXmlAttrSpan* TXmlPositions::FindAttr(const TXmlElementSpan& element, int32_t nameId) const {
+    for (size_t i = element.AttrCount; i > 0; --i) {
+        const TXmlAttrSpan& attr = attrs_[element.FirstAttr + i - 1];
+        if (attr.NameId == nameId) return &attr;
+    }
+    return nullptr;
+}
+
+void TXmlPositions::Clear() {
+    elements_.clear();
+    attrs_.clear();
+    open_.clear();
+}
+
+void LoadXmlTextWithPositions(const XmlRef<IXmlDocument>& document, const std::string& text,
+                              TXmlPositions& positions) {
+    positions.Clear();
+    TXmlDocument* impl = dynamic_cast<TXmlDocument*>(document->ImplObject());
+    if (!impl || text.compare(0, kBinarySignature.size(), kBinarySignature) == 0) {
+        document->LoadXmlText(text);
+        return;
+    }
+    impl->ClearChildren();
+    impl->ClearAttrs();
+    TXmlStrSource source(text);
+    source.RecordPositions(&positions);
+    impl->ChildListObject().ParseXml(source, impl->Table(), impl->PreserveWhiteSpace);
 }
 
 }  // namespace xml
