@@ -1,7 +1,10 @@
 // The reader settings in the host's XML settings file, and the settings dialog.
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
+
+struct TReaderSettings;
 
 // ReaderSettings from the file SettingsFileName, element KRA_MCR_Serial under SettingsSection:
 // the defaults (1, 9600, 0) where the file holds no value. Raises when the file exists but
@@ -11,6 +14,12 @@ void LoadSettings();
 // missing and keeping everything else it holds. The file is replaced in one step, so a failure
 // leaves it as it was.
 void SaveSettings();
+// The bytes SaveSettings writes: the existing file's text with only the driver's values and
+// any section or element it lacks spliced in (every other byte kept); the six-line file where
+// there is none; a binary file's content rewritten as text. Raises when the text does not parse
+// or the section name is not a simple name.
+std::string SettingsFileText(const std::optional<std::string>& existing, const std::string& section,
+                             const TReaderSettings& settings);
 // The whole content of a file as bytes; empty when it cannot be opened.
 std::string ReadWholeFile(const std::string& path);
 

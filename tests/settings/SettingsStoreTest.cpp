@@ -151,44 +151,115 @@ TEST_F(SettingsStore, BinaryFileIsRead) {
 }
 
 TEST_F(SettingsStore, SaveKeepsTheHostsContentInOrderAndUpdatesTheFirstElementOnly) {
-    Put(file,
+    const std::string host =
         "<?xml version=\"1.0\" encoding=\"windows-1251\"?>\n<Host>  <Window Left=\"10\" Top=\"20\"/>\n"
         "<!-- readers --><Devices><Printer Port=\"LPT1\">on</Printer>"
-        "<KRA_MCR_Serial Baud=\"19200\" Extra=\"kept\"/><KRA_MCR_Serial COM_Number=\"9\"/></Devices>"
-        "<Users><User Name=\"Иван\"/></Users></Host>");
+        "<KRA_MCR_Serial Baud=\"@\" Extra=\"kept\"@/><KRA_MCR_Serial COM_Number=\"9\"/></Devices>"
+        "<Users><User Name=\"Иван\"/></Users></Host>";
+    auto with = [&](const std::string& baud, const std::string& added) {
+        std::string text = host;
+        text.replace(text.find('@'), 1, baud);
+        text.replace(text.find('@'), 1, added);
+        return text;
+    };
+    Put(file, with("19200", ""));
     Save(3, 38400, 8);
-    EXPECT_EQ(Slurp(file), Declaration +
-                               "\r\n<Host>"
-                               "\r\n\t<Window Left=\"10\" Top=\"20\"/>"
-                               "<!-- readers -->"
-                               "\r\n\t<Devices>"
-                               "\r\n\t\t<Printer Port=\"LPT1\">on</Printer>"
-                               "\r\n\t\t<KRA_MCR_Serial Baud=\"38400\" Extra=\"kept\" COM_Number=\"3\" Bits=\"8\"/>"
-                               "\r\n\t\t<KRA_MCR_Serial COM_Number=\"9\"/>"
-                               "\r\n\t</Devices>"
-                               "\r\n\t<Users>"
-                               "\r\n\t\t<User Name=\"Иван\"/>"
-                               "\r\n\t</Users>"
-                               "\r\n</Host>");
+    EXPECT_EQ(Slurp(file), with("38400", " COM_Number=\"3\" Bits=\"8\""));
 }
 
 TEST_F(SettingsStore, SaveAppendsASectionWithTheExactName) {
     Put(file, "<XML><devices><KRA_MCR_Serial COM_Number=\"4\"/></devices></XML>");
     Save(2, 9600, 0);
-    EXPECT_EQ(Slurp(file), "\r\n<XML>\r\n\t<devices>\r\n\t\t<KRA_MCR_Serial COM_Number=\"4\"/>\r\n\t</devices>"
-                           "\r\n\t<Devices>\r\n\t\t<KRA_MCR_Serial COM_Number=\"2\" Baud=\"9600\" Bits=\"0\"/>\r\n\t</Devices>"
-                           "\r\n</XML>");
+    EXPECT_EQ(Slurp(file), "<XML><devices><KRA_MCR_Serial COM_Number=\"4\"/></devices>"
+                           "<Devices><KRA_MCR_Serial COM_Number=\"2\" Baud=\"9600\" Bits=\"0\"/></Devices></XML>");
 }
 
 TEST_F(SettingsStore, FileWithoutRootGetsOneAndKeepsWhatItHeld) {
-    Put(file, "");
+    for (const char* nothing : {"", " \r\n\t"}) {
+        Put(file, nothing);
+        Save(3, 9600, 24);
+        EXPECT_EQ(Slurp(file), NewFile("Devices", "<KRA_MCR_Serial COM_Number=\"3\" Baud=\"9600\" Bits=\"24\"/>"));
+    }
+    Put(file, Declaration + "\n<!-- kept -->");
     Save(3, 9600, 24);
-    EXPECT_EQ(Slurp(file), NewFile("Devices", "<KRA_MCR_Serial COM_Number=\"3\" Baud=\"9600\" Bits=\"24\"/>"));
+    EXPECT_EQ(Slurp(file), Declaration + "\n<!-- kept -->\n<XML>\n\t<Devices>\n\t\t"
+                                         "<KRA_MCR_Serial COM_Number=\"3\" Baud=\"9600\" Bits=\"24\"/>\n\t</Devices>\n</XML>");
+}
 
-    Put(file, Declaration + "\r\n<!-- kept -->");
-    Save(3, 9600, 24);
-    EXPECT_EQ(Slurp(file), Declaration + "<!-- kept -->\r\n<XML>\r\n\t<Devices>\r\n\t\t"
-                                         "<KRA_MCR_Serial COM_Number=\"3\" Baud=\"9600\" Bits=\"24\"/>\r\n\t</Devices>\r\n</XML>");
+// A host file rich in what a rewrite would lose, around the place of the host's section.
+std::string HostFile(const std::string& nl, const std::string& section) {
+    return Declaration + nl + "<!DOCTYPE Host [<!ENTITY e 'v'>]>" + nl + "<!-- host settings -->" + nl + "<Host>" + nl +
+           "\t<Note>line one" + nl + "line two" + nl + "</Note>" + nl +
+           "\t<Csv Separator=\";\">\t</Csv>" + nl +
+           "\t<Name>&#8364;&#x1F600; &amp; &#233; &lt;</Name>" + nl +
+           section +
+           "</Host>" + nl + "<!-- after the root -->" + nl + "tail text</Stray><After/>" + nl;
+}
+
+TEST_F(SettingsStore, SaveChangesNoByteOfTheHostsOwn) {
+    const std::string element = "<KRA_MCR_Serial COM_Number=\"3\" Baud=\"19200\" Bits=\"24\"/>";
+    for (const std::string nl : {"\r\n", "\n"}) {
+        const std::string printer = "\t\t<Printer Port=\"LPT1\"/>" + nl;
+        const struct {
+            const char* name;
+            std::string before, after;
+        } cases[] = {
+            {"values replaced in place",
+             "\t<Devices>" + nl + printer + "\t\t<KRA_MCR_Serial  COM_Number = '1' Baud=\"9600\"\tBits=\"0\" />" + nl + "\t</Devices>" + nl,
+             "\t<Devices>" + nl + printer + "\t\t<KRA_MCR_Serial  COM_Number = '3' Baud=\"19200\"\tBits=\"24\" />" + nl + "\t</Devices>" + nl},
+            {"missing attributes after the others",
+             "\t<Devices>" + nl + "\t\t<KRA_MCR_Serial Baud=\"9600\" Extra=\"x\"></KRA_MCR_Serial>" + nl + "\t</Devices>" + nl,
+             "\t<Devices>" + nl + "\t\t<KRA_MCR_Serial Baud=\"19200\" Extra=\"x\" COM_Number=\"3\" Bits=\"24\"></KRA_MCR_Serial>" + nl + "\t</Devices>" + nl},
+            {"element added after its neighbour",
+             "\t<Devices>" + nl + printer + "\t</Devices>" + nl,
+             "\t<Devices>" + nl + printer + "\t\t" + element + nl + "\t</Devices>" + nl},
+            {"element added to an empty section",
+             "\t<Devices/>" + nl,
+             "\t<Devices>" + nl + "\t\t" + element + nl + "\t</Devices>" + nl},
+            {"section added after the last element",
+             "",
+             "\t<Devices>" + nl + "\t\t" + element + nl + "\t</Devices>" + nl},
+        };
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (nl == "\n" ? ", LF" : ", CR LF"));
+            Put(file, HostFile(nl, c.before));
+            Save(3, 19200, 24);
+            EXPECT_EQ(Slurp(file), HostFile(nl, c.after));
+            Save(3, 19200, 24);
+            EXPECT_EQ(Slurp(file), HostFile(nl, c.after));  // a second save changes nothing
+            LoadSettings();
+            ExpectSettings(3, 19200, 24);
+        }
+    }
+}
+
+TEST_F(SettingsStore, AddedElementsFollowTheLayoutAround) {
+    const std::string element = "<KRA_MCR_Serial COM_Number=\"2\" Baud=\"9600\" Bits=\"0\"/>";
+    const struct {
+        const char* name;
+        std::string before, after;
+    } cases[] = {
+        {"one line", "<XML><Devices/></XML>", "<XML><Devices>" + element + "</Devices></XML>"},
+        {"one line, section missing", "<XML><A/></XML>", "<XML><A/><Devices>" + element + "</Devices></XML>"},
+        {"two-space indents", "<Host>\n  <A>\n    <B/>\n  </A>\n</Host>",
+         "<Host>\n  <A>\n    <B/>\n  </A>\n  <Devices>\n    " + element + "\n  </Devices>\n</Host>"},
+        {"end tag on the last child's line", "<Host>\n\t<A/></Host>",
+         "<Host>\n\t<A/>\n\t<Devices>\n\t\t" + element + "\n\t</Devices></Host>"},
+        {"empty root on lines of its own", "<Host>\r\n</Host>",
+         "<Host>\r\n\t<Devices>\r\n\t\t" + element + "\r\n\t</Devices>\r\n</Host>"},
+        {"empty root on one line", "<?xml version=\"1.0\"?>\r\n<Host></Host>",
+         "<?xml version=\"1.0\"?>\r\n<Host>\r\n\t<Devices>\r\n\t\t" + element + "\r\n\t</Devices>\r\n</Host>"},
+        {"self-closing root", "<Host a=\"1\" />\n",
+         "<Host a=\"1\" >\n\t<Devices>\n\t\t" + element + "\n\t</Devices>\n</Host>\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Put(file, c.before);
+        Save(2, 9600, 0);
+        EXPECT_EQ(Slurp(file), c.after);
+        Save(2, 9600, 0);
+        EXPECT_EQ(Slurp(file), c.after);
+    }
 }
 
 TEST_F(SettingsStore, BinaryFileIsSavedAsTextWithItsContent) {
