@@ -147,7 +147,7 @@ bool InitializeDriver(const unsigned char* fileName, const unsigned char* sectio
     DriverLogWrite(1, "      Read configuration");
     bool configured = true;
     try {
-        LoadSettings();
+        LoadSettings([](const std::string& line) { DriverLogWrite(1, line); });
     } catch (...) {
         // A settings file that cannot be read must not start the reader on a port nobody chose.
         configured = result = false;

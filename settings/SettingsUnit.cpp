@@ -242,6 +242,19 @@ private:
     std::vector<TEdit> edits_;
 };
 
+// Runs a load of the file at path; a failed parse gets the place where it stopped.
+template <class Load>
+void WithPlaceOfStop(const std::string& path, Load load) {
+    try {
+        load();
+    } catch (const xml::TXmlParseError& stop) {
+        const std::string place = stop.Line() > 0 ? ", line " + std::to_string(stop.Line()) + ", column " +
+                                                        std::to_string(stop.Column())
+                                                  : ", byte " + std::to_string(stop.Offset());
+        throw xml::TXmlError(std::string(stop.what()) + " (" + path + place + ")");
+    }
+}
+
 }  // namespace
 
 std::string SettingsFileText(const std::optional<std::string>& existing, const std::string& section,
@@ -286,30 +299,73 @@ std::string ReadWholeFile(const std::string& path) {
     }
 }
 
-void LoadSettings() {
+void LoadSettings(const SettingsNoteSink& note) {
     TReaderSettings& settings = DriverState.ReaderSettings;
     settings = TReaderSettings{1, 9600, 0};
     const std::string& fileName = DriverState.SettingsFileName;
-    if (fileName.empty() || !platform::PathExists(fileName)) return;
+    const std::string& sectionName = DriverState.SettingsSection;
+    const std::string path = fileName.empty() ? std::string() : platform::FullPathName(fileName);
+    auto say = [&](const std::string& line) {
+        if (note) note("      Settings: " + line);
+    };
+    say("file " + path + ", section " + sectionName);
+    if (fileName.empty() || !platform::PathExists(fileName)) {
+        say("no file " + path + ", defaults used");
+        return;
+    }
 
     // A file that is there but cannot be read (locked, no access) is a failure, not a file
     // without settings: the reader must not start on a port nobody chose.
     const TFileRead read = ReadFileBytes(fileName);
     if (!read.complete)
-        throw std::runtime_error(std::string(read.opened ? "Cannot read file \"" : "Cannot open file \"") +
-                                 platform::FullPathName(fileName) + "\". " + read.error.message);
+        throw std::runtime_error(std::string(read.opened ? "Cannot read file \"" : "Cannot open file \"") + path +
+                                 "\". " + read.error.message);
 
     XmlRef<IXmlDocument> document = xml::NewXmlDocument("", "1.0");
-    document->LoadXmlText(read.bytes);
+    WithPlaceOfStop(path, [&] { document->LoadXmlText(read.bytes); });
     XmlRef<IXmlElement> root = document->DocumentElement();
-    if (!root) return;
-    XmlRef<IXmlNode> section = root->FindChildElement(DriverState.SettingsSection);
-    if (!section) return;
+    if (!root) {
+        say("no root element in " + path + ", defaults used");
+        return;
+    }
+    XmlRef<IXmlNode> section = root->FindChildElement(sectionName);
+    if (!section) {
+        say("no section " + sectionName + " under the root " + root->NameString() + " of " + path + ", defaults used");
+        return;
+    }
     XmlRef<IXmlNode> element = section->FindChildElement(DriverElementName);
-    if (!element) return;
-    settings.COM_Number = element->ReadIntAttr("COM_Number", 1);
-    settings.Baud = element->ReadIntAttr("Baud", 9600);
-    settings.Bits = element->ReadIntAttr("Bits", 0);
+    if (!element) {
+        say(std::string("no ") + DriverElementName + " element in section " + sectionName + " of " + path +
+            ", defaults used");
+        return;
+    }
+    for (int32_t i = 0; i < element->AttributeCount(); ++i) {
+        const std::string name = element->AttrNameAt(i);
+        if (std::find(std::begin(AttrNames), std::end(AttrNames), name) == std::end(AttrNames))
+            say("unknown attribute " + name + " ignored");
+    }
+    int32_t* const fields[3] = {&settings.COM_Number, &settings.Baud, &settings.Bits};
+    for (int i = 0; i < 3; ++i) {
+        const char* name = AttrNames[i];
+        if (!element->HasAttr(name)) {
+            say(std::string("no attribute ") + name + " in " + DriverElementName + " of section " + sectionName +
+                " in " + path + ", default " + std::to_string(*fields[i]) + " used");
+            continue;
+        }
+        try {
+            *fields[i] = element->ReadIntAttr(name, *fields[i]);
+        } catch (const xml::TXmlError& failure) {
+            throw xml::TXmlError(std::string(failure.what()) + " (" + path + ": " + name + "=\"" +
+                                 xml::ValueAsText(element->ReadVarAttr(name, xml::TaggedValue())) + "\")");
+        }
+        const int32_t v = *fields[i];
+        const bool offered = i == 0   ? v >= 1 && v <= 255
+                             : i == 1 ? std::find(BaudRates.begin(), BaudRates.end(), v) != BaudRates.end()
+                                      : v >= 0 && v <= 32;
+        if (!offered)
+            say(std::string("warning: ") + name + "=" + std::to_string(v) + " is not a value the dialog offers (" +
+                (i == 0 ? "ports 1 to 255" : i == 1 ? "its 15 baud rates" : "bits 0 to 32") + "), taken as it is");
+    }
 }
 
 void SaveSettings() {
@@ -322,7 +378,10 @@ void SaveSettings() {
         existing.emplace(static_cast<size_t>(file.Size()), '\0');
         file.ReadBuffer(existing->data(), existing->size());
     }
-    ReplaceFileContent(fileName, SettingsFileText(existing, DriverState.SettingsSection, DriverState.ReaderSettings));
+    std::string text;
+    WithPlaceOfStop(platform::FullPathName(fileName),
+                    [&] { text = SettingsFileText(existing, DriverState.SettingsSection, DriverState.ReaderSettings); });
+    ReplaceFileContent(fileName, text);
 }
 
 void SetApplicationHandle(void* appHandle) { applicationHandle = appHandle; }

@@ -1,15 +1,22 @@
 // The reader settings in the host's XML settings file, and the settings dialog.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
 struct TReaderSettings;
 
+// Takes the lines that explain a load: the file and section in use, why defaults stand, unknown
+// attributes and values outside the dialog's ranges (level-1 log lines, indented).
+using SettingsNoteSink = std::function<void(const std::string& line)>;
+
 // ReaderSettings from the file SettingsFileName, element KRA_MCR_Serial under SettingsSection:
 // the defaults (1, 9600, 0) where the file holds no value. Raises when the file exists but
-// cannot be read, does not parse, or holds a value that is not an integer.
-void LoadSettings();
+// cannot be read, does not parse (the message then ends with the file and the line and column
+// where the parse stopped), or holds a value that is not an integer (ending with the file, the
+// attribute and its text).
+void LoadSettings(const SettingsNoteSink& note = nullptr);
 // Writes ReaderSettings into the file, creating the file, the section or the element where
 // missing and keeping everything else it holds. The file is replaced in one step, so a failure
 // leaves it as it was.

@@ -7,6 +7,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <optional>
+#include <vector>
 #include <iterator>
 #include <string>
 
@@ -324,6 +327,78 @@ TEST_F(SettingsStore, ReadOnlyFileFailsTheSaveAndStaysUntouched) {
     EXPECT_FALSE(fs::exists(ReplacementFileName(file.string())));
 }
 #endif
+
+TEST_F(SettingsStore, LoadSaysWhyDefaultsStandAndWhatItDoesNotKnow) {
+    const std::string path = platform::FullPathName(file.string());
+    auto element = [](const std::string& attrs) {
+        return "<Host>\r\n\t<Devices>\r\n\t\t<KRA_MCR_Serial " + attrs + "/>\r\n\t</Devices>\r\n</Host>";
+    };
+    auto missing = [&](const std::string& name, const std::string& value) {
+        return "no attribute " + name + " in KRA_MCR_Serial of section Devices in " + path + ", default " + value + " used";
+    };
+    auto outside = [](const std::string& attr, const std::string& offered) {
+        return "warning: " + attr + " is not a value the dialog offers (" + offered + "), taken as it is";
+    };
+    const struct {
+        const char* name;
+        std::optional<std::string> text;  // none: no file
+        std::vector<std::string> notes;   // after the line naming the file and section
+        int32_t port, baud, bits;
+    } cases[] = {
+        {"no file", std::nullopt, {"no file " + path + ", defaults used"}, 1, 9600, 0},
+        {"no root", Declaration + "<!-- nothing else -->", {"no root element in " + path + ", defaults used"}, 1, 9600, 0},
+        {"no section", "<Host><devices/><Other/></Host>",
+         {"no section Devices under the root Host of " + path + ", defaults used"}, 1, 9600, 0},
+        {"no driver element", "<Host><Devices><KRA_MCR_Seral COM_Number=\"3\"/></Devices></Host>",
+         {"no KRA_MCR_Serial element in section Devices of " + path + ", defaults used"}, 1, 9600, 0},
+        {"a typo and the defaults it leaves", element("COM_Numbr=\"3\" Baud=\"19200\""),
+         {"unknown attribute COM_Numbr ignored", missing("COM_Number", "1"), missing("Bits", "0")}, 1, 19200, 0},
+        {"no attributes", element(""), {missing("COM_Number", "1"), missing("Baud", "9600"), missing("Bits", "0")}, 1, 9600, 0},
+        {"values the dialog does not offer", element("COM_Number=\"0\" Baud=\"5000\" Bits=\"33\""),
+         {outside("COM_Number=0", "ports 1 to 255"), outside("Baud=5000", "its 15 baud rates"), outside("Bits=33", "bits 0 to 32")},
+         0, 5000, 33},
+        {"more values the dialog does not offer", element("COM_Number=\"256\" Baud=\"9601\" Bits=\"-1\""),
+         {outside("COM_Number=256", "ports 1 to 255"), outside("Baud=9601", "its 15 baud rates"), outside("Bits=-1", "bits 0 to 32")},
+         256, 9601, -1},
+        {"the edges of the dialog's ranges", element("COM_Number=\"255\" Baud=\"110\" Bits=\"32\""), {}, 255, 110, 32},
+        {"the other edges", element("Bits=\"0\" Baud=\"256000\" COM_Number=\"1\""), {}, 1, 256000, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(file);
+        if (c.text) Put(file, *c.text);
+        std::vector<std::string> lines;
+        LoadSettings([&](const std::string& line) { lines.push_back(line); });
+        std::vector<std::string> expected{"      Settings: file " + path + ", section Devices"};
+        for (const std::string& note : c.notes) expected.push_back("      Settings: " + note);
+        EXPECT_EQ(lines, expected);
+        ExpectSettings(c.port, c.baud, c.bits);
+    }
+}
+
+TEST_F(SettingsStore, FailuresNameTheFileAndWhereInIt) {
+    const std::string path = platform::FullPathName(file.string());
+    auto failure = [](const std::function<void()>& fn) {
+        try {
+            fn();
+        } catch (const xml::TXmlError& e) {
+            return std::string(e.what());
+        }
+        return std::string("no TXmlError");
+    };
+    Put(file, "<Host>\r\n\t<Devices>\r\n\t\t<KRA_MCR_Serial COM_Number=3/>");
+    const std::string broken = "Ожидается строковая константа (" + path + ", line 3, column 30)";
+    EXPECT_EQ(failure([] { LoadSettings(); }), broken);
+    EXPECT_EQ(failure([&] { Save(2, 9600, 0); }), broken);
+
+    Put(file, std::string("< binary-xml >") + std::string(4, '\0') + "\x7F" + "ab");
+    EXPECT_EQ(failure([] { LoadSettings(); }), "Ошибка чтения данных. (" + path + ", byte 19)");
+
+    const std::string notANumber = failure([] { xml::ValueAsInt32(xml::TaggedValue("fast")); });
+    Put(file, "<Host><Devices><KRA_MCR_Serial COM_Number=\"2\" Baud=\"fast\"/></Devices></Host>");
+    EXPECT_EQ(failure([] { LoadSettings(); }), notANumber + " (" + path + ": Baud=\"fast\")");
+    ExpectSettings(2, 9600, 0);
+}
 
 TEST_F(SettingsStore, ReadWholeFileGivesTheBytesAsTheyAre) {
     EXPECT_EQ(ReadWholeFile((folder / "missing.xml").string()), "");
