@@ -256,24 +256,30 @@ std::string TXmlSource::ReadQuoted(char quote) {
 }
 
 void TXmlSource::ReadAttributes(TXmlNode& node, TXmlNameTable& table) {
+    // Two copies, so that a parse that records nothing runs the loop without a trace of it.
+    if (positions_ && node.NodeKind() == xnkElement) ReadAttributesOf<true>(node, table);
+    else ReadAttributesOf<false>(node, table);
+}
+
+template <bool kRecord>
+void TXmlSource::ReadAttributesOf(TXmlNode& node, TXmlNameTable& table) {
     // A tag with a great many attributes (hostile input) must not cost a scan of all of them per
     // attribute: past a handful, the positions are looked up by name index.
     constexpr size_t kScanned = 16;
     std::unordered_map<int32_t, size_t> positions;
-    const bool record = positions_ && node.NodeKind() == xnkElement;
     SkipBlanks();
     while (!IsEOF() && IsXmlNameStart(CurChar)) {
-        const uint64_t nameBegin = record ? Offset() : 0;
+        [[maybe_unused]] const uint64_t nameBegin = kRecord ? Offset() : 0;
         const int32_t nameId = table.IdOfName(ReadNameView());
-        const uint64_t nameEnd = record ? Offset() : 0;
+        [[maybe_unused]] const uint64_t nameEnd = kRecord ? Offset() : 0;
         SkipBlanks();
         ExpectChar('=');
         SkipBlanks();
         if (IsEOF()) Fail("Ожидается значение атрибута");
         if (CurChar != '\'' && CurChar != '"') Fail("Ожидается строковая константа");
-        const uint64_t valueBegin = record ? Offset() + 1 : 0;
+        [[maybe_unused]] const uint64_t valueBegin = kRecord ? Offset() + 1 : 0;
         TaggedValue value(ReadQuoted(static_cast<char>(CurChar)));
-        if (record) RecordAttr(nameId, nameBegin, nameEnd, valueBegin);
+        if constexpr (kRecord) RecordAttr(nameId, nameBegin, nameEnd, valueBegin);
         const size_t count = node.Attrs().size();
         if (count < kScanned) {
             node.SetAttr(nameId, std::move(value));  // the first occurrence keeps its place

@@ -110,6 +110,8 @@ private:
     std::string_view ReadNameView();
     [[noreturn]] void FailExpected(std::string_view what);
 
+    template <bool kRecord>
+    void ReadAttributesOf(TXmlNode& node, TXmlNameTable& table);
     void RecordAttr(int32_t nameId, uint64_t nameBegin, uint64_t nameEnd, uint64_t valueBegin);
 
     std::vector<std::unique_ptr<TXmlToken>> tokens_;
