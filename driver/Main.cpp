@@ -116,7 +116,7 @@ bool FinalizeDriver() {
 void StartThread() {
     DriverLogWrite(1, "      Create thread");
     const TReaderSettings& s = DriverState.ReaderSettings;
-    DriverState.PollingThread = std::make_unique<TCOMThread>(s.COM_Number, s.Baud, s.Bits);
+    DriverState.PollingThread = std::make_unique<TCOMThread>(s.COM_Number, s.Baud, s.Bits, DeliverCard, DriverLogSink);
     char id[16];
     std::snprintf(id, sizeof id, "%08X", static_cast<unsigned>(DriverState.PollingThread->ThreadID()));
     DriverLogWrite(1, std::string("      Thread created. Thread_ID = $") + id);
@@ -147,7 +147,8 @@ bool InitializeDriver(const unsigned char* fileName, const unsigned char* sectio
     DriverLogWrite(1, "      Read configuration");
     bool configured = true;
     try {
-        LoadSettings([](const std::string& line) { DriverLogWrite(1, line); });
+        LoadSettings(DriverState.SettingsFileName, DriverState.SettingsSection, DriverState.ReaderSettings,
+                     [](const std::string& line) { DriverLogWrite(1, line); });
     } catch (...) {
         // A settings file that cannot be read must not start the reader on a port nobody chose.
         configured = result = false;
@@ -193,6 +194,8 @@ void DriverLogWrite(int32_t level, std::string_view text, bool addTime) {
         ++lostLogLines;
     }
 }
+
+void DriverLogSink(int32_t level, std::string_view text) { DriverLogWrite(level, text, true); }
 
 void DeliverCard(const std::string& text) {
     DriverLogWrite(1, "         Message : " + text);
@@ -284,7 +287,7 @@ void KRA_CALL KRA_ConfigDialog(void) {
             s.COM_Number = port;
             s.Baud = baud;
             s.Bits = WholeNumberOr(bits, 0);
-            SaveSettings();
+            SaveSettings(DriverState.SettingsFileName, DriverState.SettingsSection, s);
         }
     } catch (...) {
         try {

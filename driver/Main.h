@@ -9,15 +9,10 @@
 
 #include "driver/kra_MCR_Serial.h"
 #include "platform/Sync.h"
+#include "settings/SettingsUnit.h"
 
 class TLogFile;
 class TCOMThread;
-
-struct TReaderSettings {
-    int32_t COM_Number = 0;
-    int32_t Baud = 0;
-    int32_t Bits = 0;
-};
 
 struct TDriverState {
     std::string LastErrorText;
@@ -43,6 +38,9 @@ extern TDriverState DriverState;
 
 // Writes a line to DriverLog; nothing while the log does not exist.
 void DriverLogWrite(int32_t level, std::string_view text, bool addTime = true);
+
+// DriverLogWrite with a time stamp: the polling thread's line sink.
+void DriverLogSink(int32_t level, std::string_view text);
 
 // Hands a card number (decimal text) to the host: called by the polling thread.
 void DeliverCard(const std::string& text);

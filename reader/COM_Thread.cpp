@@ -1,18 +1,32 @@
 #include "reader/COM_Thread.h"
 
 #include <stdexcept>
-
-#include "driver/Main.h"
+#include <utility>
 
 namespace {
 
 constexpr uint32_t PauseMs = 1000;
 constexpr int32_t ReaderBaud = 9600;  // what the reader speaks when nothing else is configured
 
+// A line the sink cannot take costs that line only, never the card of the cycle.
+TLineSink LinesOnly(TLineSink sink) {
+    return [sink = std::move(sink)](int32_t level, std::string_view text) {
+        try {
+            if (sink) sink(level, text);
+        } catch (...) {
+        }
+    };
+}
+
 }  // namespace
 
-TCOMThread::TCOMThread(int32_t PortNumber, int32_t BaudRate, int32_t Bits)
-    : Thread([this] { Execute(); }), PortNumber(PortNumber), BaudRate(BaudRate), Bits(static_cast<uint32_t>(Bits)) {
+TCOMThread::TCOMThread(int32_t PortNumber, int32_t BaudRate, int32_t Bits, TCardSink CardSink, TLineSink LineSink)
+    : CardSink(std::move(CardSink)),
+      LineSink(LinesOnly(std::move(LineSink))),
+      Thread([this] { Execute(); }),
+      PortNumber(PortNumber),
+      BaudRate(BaudRate),
+      Bits(static_cast<uint32_t>(Bits)) {
     if (this->Bits > 32) this->Bits = 24;  // negative values too
     OpenPort();  // on failure the members unwind: the suspended thread ends unrun, the events close
     Thread.Resume();
@@ -53,9 +67,9 @@ void TCOMThread::Execute() {
     do {
         try {
             uint32_t length = 0;
-            if (SendPoll(*this) && !Terminated() && ReadAnswer(*this, AnswerBuffer, length) && !Terminated() &&
-                length > 10)
-                DeliverCard(CardNumberText(CardNumberField(AnswerBuffer), Bits));
+            if (SendPoll(*this) && !Terminated() && ReadAnswer(*this, AnswerBuffer, length, LineSink) &&
+                !Terminated() && length > 10)
+                CardSink(CardNumberText(CardNumberField(AnswerBuffer), Bits));
         } catch (...) {
             // Whatever goes wrong in one cycle (memory, a log failure) costs that cycle, not the
             // reader: nobody would notice a polling thread that ended, and no card would come.

@@ -1,18 +1,25 @@
-// The polling thread: owns the serial port, polls the reader once a second and hands
-// every card number it reads to the host through DeliverCard.
+// The reader link. Owns: the polling thread, the serial port it holds, the frame protocol.
+// Uses: platform/ for the port, the thread and the events; nothing above. What it reads goes
+// out through the two sinks it is given at creation: card numbers (the driver's DeliverCard)
+// and trace and fault lines (the driver's log).
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <string>
 
 #include "platform/Serial.h"
 #include "platform/Sync.h"
 #include "reader/Frame_Protocol.h"
 
+// Where the decimal text of each card number read goes; called on the polling thread.
+using TCardSink = std::function<void(const std::string& text)>;
+
 class TCOMThread : private IByteLink {
 public:
     // Opens the port and starts polling; throws std::runtime_error("Open error \\.\COM<n>")
     // when the port cannot be opened, leaving no thread, port or event behind.
-    TCOMThread(int32_t PortNumber, int32_t BaudRate, int32_t Bits);
+    TCOMThread(int32_t PortNumber, int32_t BaudRate, int32_t Bits, TCardSink CardSink, TLineSink LineSink);
     // Ends the thread first (as Stop and WaitFor would) if it still runs.
     ~TCOMThread();
     TCOMThread(const TCOMThread&) = delete;
@@ -32,6 +39,8 @@ private:
     void Execute();
     bool Terminated() const { return TerminateRequest.load(std::memory_order_acquire); }
 
+    const TCardSink CardSink;
+    const TLineSink LineSink;
     platform::Thread Thread;      // created suspended, resumed once the port is open
     platform::SerialPort Port;    // the port handle with the read and write events
     platform::Event PauseEnd;     // lets Stop end the pause between two polls

@@ -1,7 +1,5 @@
 #include "reader/Frame_Protocol.h"
 
-#include "driver/Main.h"
-
 namespace {
 
 constexpr uint8_t StartByte = 0xAA, EndByte = 0xBB;
@@ -22,8 +20,6 @@ void HandleGarbage(IByteLink& link, TAnswerBuffer& buffer, const TLineSink& log)
 }
 
 }  // namespace
-
-void DriverLogSink(int32_t level, std::string_view text) { DriverLogWrite(level, text, true); }
 
 uint8_t CalcLRC(const uint8_t* bytes, uint16_t count) {
     uint8_t lrc = 0;

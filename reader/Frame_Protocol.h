@@ -19,9 +19,9 @@ protected:
     ~IByteLink() = default;
 };
 
-// Where trace and fault lines go: (level, text). The driver's is DriverLog with a time stamp.
+// Where trace and fault lines go: (level, text). The driver's writes them to its log with a
+// time stamp.
 using TLineSink = std::function<void(int32_t level, std::string_view text)>;
-void DriverLogSink(int32_t level, std::string_view text);
 
 constexpr uint32_t AnswerBufferSize = 256;
 using TAnswerBuffer = std::array<uint8_t, AnswerBufferSize>;
@@ -34,11 +34,11 @@ std::array<uint8_t, 8> PollFrame();
 bool SendPoll(IByteLink& link);
 
 // Reads one answer into AnswerBuffer and judges it; on true, length is the frame's size.
-bool ReadAnswer(IByteLink& link, TAnswerBuffer& AnswerBuffer, uint32_t& length, const TLineSink& log = DriverLogSink);
+bool ReadAnswer(IByteLink& link, TAnswerBuffer& AnswerBuffer, uint32_t& length, const TLineSink& log);
 
 // Hex trace of bytes: a direction mark ("<" for code 0, ">" for 1), then " XX" per byte,
 // 25 bytes to a line, continuation lines starting with a blank.
-void TraceBytes(int code, const uint8_t* bytes, uint32_t count, const TLineSink& log = DriverLogSink);
+void TraceBytes(int code, const uint8_t* bytes, uint32_t count, const TLineSink& log);
 
 // The card number of an accepted answer of 11 bytes or more: offsets 5..8, lowest byte first.
 uint32_t CardNumberField(const TAnswerBuffer& AnswerBuffer);

@@ -5,7 +5,6 @@
 #include <stdexcept>
 #include <vector>
 
-#include "driver/Main.h"
 #include "platform/Files.h"
 #include "settings/SettingsFile.h"
 #include "settings/SettingsForm.h"
@@ -299,11 +298,12 @@ std::string ReadWholeFile(const std::string& path) {
     }
 }
 
-void LoadSettings(const SettingsNoteSink& note) {
-    TReaderSettings& settings = DriverState.ReaderSettings;
+void LoadSettings(const std::string& SettingsFileName, const std::string& SettingsSection,
+                  TReaderSettings& ReaderSettings, const SettingsNoteSink& note) {
+    TReaderSettings& settings = ReaderSettings;
     settings = TReaderSettings{1, 9600, 0};
-    const std::string& fileName = DriverState.SettingsFileName;
-    const std::string& sectionName = DriverState.SettingsSection;
+    const std::string& fileName = SettingsFileName;
+    const std::string& sectionName = SettingsSection;
     const std::string path = fileName.empty() ? std::string() : platform::FullPathName(fileName);
     auto say = [&](const std::string& line) {
         if (note) note("      Settings: " + line);
@@ -368,8 +368,9 @@ void LoadSettings(const SettingsNoteSink& note) {
     }
 }
 
-void SaveSettings() {
-    const std::string& fileName = DriverState.SettingsFileName;
+void SaveSettings(const std::string& SettingsFileName, const std::string& SettingsSection,
+                  const TReaderSettings& ReaderSettings) {
+    const std::string& fileName = SettingsFileName;
     if (fileName.empty()) throw std::runtime_error("Cannot create file \"\". The settings file has no name");
     std::optional<std::string> existing;
     if (platform::PathExists(fileName)) {
@@ -380,7 +381,7 @@ void SaveSettings() {
     }
     std::string text;
     WithPlaceOfStop(platform::FullPathName(fileName),
-                    [&] { text = SettingsFileText(existing, DriverState.SettingsSection, DriverState.ReaderSettings); });
+                    [&] { text = SettingsFileText(existing, SettingsSection, ReaderSettings); });
     ReplaceFileContent(fileName, text);
 }
 

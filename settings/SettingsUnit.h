@@ -1,11 +1,18 @@
 // The reader settings in the host's XML settings file, and the settings dialog.
+// Owns: the three reader settings and their place in the file, the dialog that edits them.
+// Uses: xml/ for the document, platform/ for files and the dialog's window; nothing above.
+// The caller names the file and the section and keeps the values (the driver, in its state).
 #pragma once
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 
-struct TReaderSettings;
+struct TReaderSettings {
+    int32_t COM_Number = 0;
+    int32_t Baud = 0;
+    int32_t Bits = 0;
+};
 
 // Takes the lines that explain a load: the file and section in use, why defaults stand, unknown
 // attributes and values outside the dialog's ranges (level-1 log lines, indented).
@@ -15,12 +22,15 @@ using SettingsNoteSink = std::function<void(const std::string& line)>;
 // the defaults (1, 9600, 0) where the file holds no value. Raises when the file exists but
 // cannot be read, does not parse (the message then ends with the file and the line and column
 // where the parse stopped), or holds a value that is not an integer (ending with the file, the
-// attribute and its text).
-void LoadSettings(const SettingsNoteSink& note = nullptr);
+// attribute and its text); each value is stored as soon as it is read, so the ones read before
+// such a value keep what the file held.
+void LoadSettings(const std::string& SettingsFileName, const std::string& SettingsSection,
+                  TReaderSettings& ReaderSettings, const SettingsNoteSink& note = nullptr);
 // Writes ReaderSettings into the file, creating the file, the section or the element where
-// missing and keeping everything else it holds. The file is replaced in one step, so a failure
-// leaves it as it was.
-void SaveSettings();
+// missing and keeping every byte of everything else it holds. The file is replaced in one step,
+// so a failure leaves it as it was.
+void SaveSettings(const std::string& SettingsFileName, const std::string& SettingsSection,
+                  const TReaderSettings& ReaderSettings);
 // The bytes SaveSettings writes: the existing file's text with only the driver's values and
 // any section or element it lacks spliced in (every other byte kept); the six-line file where
 // there is none; a binary file's content rewritten as text. Raises when the text does not parse

@@ -10,12 +10,11 @@
 
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "driver/Main.h"
-#include "log/Log_File.h"
 #include "reader/COM_Thread.h"
 
 namespace {
@@ -75,29 +74,45 @@ private:
     std::string slavePath_;
 };
 
+// The host's side of the hand-over, as the driver does it: one buffer, a message per card,
+// nothing taken while the buffer is full.
 class PollingThread : public ::testing::Test {
 protected:
     void SetUp() override {
         platform::EnsureMessageQueue();
         platform::ThreadMessage m;
         while (platform::WaitThreadMessage(m, 0)) {}
-        KRA_ClearBuffer();
-        KRA_EnableDevice(platform::CurrentThreadId(), 0, kNotify);
+        hostThread_ = platform::CurrentThreadId();
     }
-    void TearDown() override {
-        KRA_DisableDevice();
-        KRA_ClearBuffer();
+    // The card sink each thread of a test gets.
+    TCardSink Cards() {
+        return [this](const std::string& text) {
+            std::lock_guard<std::mutex> g(lock_);
+            if (locked_) return;
+            buffer_ = text;
+            locked_ = true;
+            platform::PostToThread(hostThread_, kNotify, 0, 0);
+        };
+    }
+    // Lines go nowhere: these tests watch the port and the cards.
+    static TLineSink Lines() {
+        return [](int32_t, std::string_view) {};
     }
     // The next delivered card number, or "" when none came within the wait.
     std::string NextCard(uint32_t waitMs = 3000) {
         platform::ThreadMessage m;
         if (!platform::WaitThreadMessage(m, waitMs)) return "";
         EXPECT_EQ(m.message, kNotify);
-        const char* b = KRA_GetBuffer();
-        std::string text = b ? b : "";
-        KRA_ClearBuffer();
-        return text;
+        std::lock_guard<std::mutex> g(lock_);
+        locked_ = false;
+        return std::move(buffer_);
     }
+
+private:
+    uint32_t hostThread_ = 0;
+    std::mutex lock_;
+    std::string buffer_;
+    bool locked_ = false;
 };
 
 TEST_F(PollingThread, DeliversTheMaskedNumberOfTheFirstAnswer) {
@@ -109,7 +124,7 @@ TEST_F(PollingThread, DeliversTheMaskedNumberOfTheFirstAnswer) {
     };
     FakeReader reader(7);
     for (const Case& c : cases) {
-        TCOMThread thread(7, 9600, c.bits);
+        TCOMThread thread(7, 9600, c.bits, Cards(), Lines());
         EXPECT_EQ(thread.EffectiveBits(), c.effective);
         EXPECT_EQ(reader.NextRequest(), Poll) << c.bits;  // at once, before any pause
         reader.Answer(CardFrame(c.number));
@@ -121,7 +136,7 @@ TEST_F(PollingThread, DeliversTheMaskedNumberOfTheFirstAnswer) {
 
 TEST_F(PollingThread, RejectedAndShortAnswersDeliverNothingAndPollingGoesOn) {
     FakeReader reader(8);
-    TCOMThread thread(8, 19200, 0);
+    TCOMThread thread(8, 19200, 0, Cards(), Lines());
     const Bytes tenBytes{0xAA, 0x00, 0x05, 0x01, 0x02, 0x03, 0x04, 0x05, 0x00, 0xBB};
     Bytes tenGood = tenBytes;
     tenGood[8] = 0x05 ^ 0x01 ^ 0x02 ^ 0x03 ^ 0x04 ^ 0x05;
@@ -139,7 +154,7 @@ TEST_F(PollingThread, RejectedAndShortAnswersDeliverNothingAndPollingGoesOn) {
 
 TEST_F(PollingThread, StopCutsTheReadOfASilentReaderShort) {
     FakeReader reader(9);
-    auto thread = std::make_unique<TCOMThread>(9, 9600, 0);
+    auto thread = std::make_unique<TCOMThread>(9, 9600, 0, Cards(), Lines());
     ASSERT_EQ(reader.NextRequest(), Poll);
     thread->Stop();  // the thread waits for an answer that never comes
     thread->WaitFor();
@@ -151,17 +166,17 @@ TEST_F(PollingThread, StopCutsTheReadOfASilentReaderShort) {
 TEST_F(PollingThread, DestroyingARunningThreadStopsItAndFreesThePort) {
     FakeReader reader(10);
     {
-        TCOMThread thread(10, 9600, 0);
+        TCOMThread thread(10, 9600, 0, Cards(), Lines());
         ASSERT_EQ(reader.NextRequest(), Poll);  // destroyed while it waits for the answer
     }
-    TCOMThread again(10, 9600, 0);
+    TCOMThread again(10, 9600, 0, Cards(), Lines());
     EXPECT_EQ(reader.NextRequest(), Poll);
 }
 
 TEST_F(PollingThread, APortThatCannotBeOpenedFailsWithItsPath) {
     setenv("KRA_COM11", "/nonexistent/tty", 1);
     try {
-        TCOMThread thread(11, 9600, 0);
+        TCOMThread thread(11, 9600, 0, Cards(), Lines());
         FAIL() << "opened";
     } catch (const std::runtime_error& e) {
         EXPECT_STREQ(e.what(), "Open error /nonexistent/tty");
@@ -170,19 +185,19 @@ TEST_F(PollingThread, APortThatCannotBeOpenedFailsWithItsPath) {
 
 TEST_F(PollingThread, APortIsHeldExclusivelyUntilTheThreadIsGone) {
     FakeReader reader(12);
-    auto first = std::make_unique<TCOMThread>(12, 9600, 0);
-    EXPECT_THROW(TCOMThread(12, 9600, 0), std::runtime_error);
+    auto first = std::make_unique<TCOMThread>(12, 9600, 0, Cards(), Lines());
+    EXPECT_THROW(TCOMThread(12, 9600, 0, Cards(), Lines()), std::runtime_error);
     first->Stop();
     first->WaitFor();
     first.reset();
-    TCOMThread again(12, 9600, 0);  // released: opens again
+    TCOMThread again(12, 9600, 0, Cards(), Lines());  // released: opens again
     again.Stop();
     again.WaitFor();
 }
 
 TEST_F(PollingThread, KeepsPollingWhenTheReaderVanishes) {
     auto reader = std::make_unique<FakeReader>(13);
-    TCOMThread thread(13, 9600, 0);
+    TCOMThread thread(13, 9600, 0, Cards(), Lines());
     ASSERT_EQ(reader->NextRequest(), Poll);
     reader.reset();  // both pty ends gone: reads and writes fail from now on
     platform::SleepMs(1200);
@@ -193,18 +208,16 @@ TEST_F(PollingThread, KeepsPollingWhenTheReaderVanishes) {
 
 TEST_F(PollingThread, KeepsPollingWhenTheLogCannotBeWritten) {
     FakeReader reader(14);
-    auto saved = DriverState.DriverLog;
-    DriverState.DriverLog = std::make_shared<TLogFile>("/dev/full", 5120, 1, 0, 1, false);  // every write fails
+    const TLineSink full = [](int32_t, std::string_view) { throw std::runtime_error("Error Write To File"); };
     {
-        TCOMThread thread(14, 9600, 0);
+        TCOMThread thread(14, 9600, 0, Cards(), full);
         ASSERT_EQ(reader.NextRequest(), Poll);
-        reader.Answer(CardFrame(298));  // its trace and its "Message" line are lost
+        reader.Answer(CardFrame(298));  // its trace line is lost
         EXPECT_EQ(NextCard(), "298");
         EXPECT_EQ(reader.NextRequest(), Poll);
         thread.Stop();
         thread.WaitFor();
     }
-    DriverState.DriverLog = saved;
 }
 
 }  // namespace

@@ -13,7 +13,6 @@
 #include <iterator>
 #include <string>
 
-#include "driver/Main.h"
 #include "platform/Files.h"
 #include "settings/SettingsFile.h"
 #include "settings/SettingsUnit.h"
@@ -44,13 +43,20 @@ void Put(const fs::path& path, const std::string& bytes) {
 class SettingsStore : public ::testing::Test {
 protected:
     fs::path folder, file;
+    // What the driver keeps and hands to the store.
+    std::string SettingsFileName, SettingsSection;
+    TReaderSettings ReaderSettings;
+
+    void LoadSettings(const SettingsNoteSink& note = nullptr) {
+        ::LoadSettings(SettingsFileName, SettingsSection, ReaderSettings, note);
+    }
 
     void SetUp() override {
         folder = FreshTempFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
         file = folder / "host.xml";
-        DriverState.SettingsFileName = file.string();
-        DriverState.SettingsSection = "Devices";
-        DriverState.ReaderSettings = TReaderSettings{77, 77, 77};
+        SettingsFileName = file.string();
+        SettingsSection = "Devices";
+        ReaderSettings = TReaderSettings{77, 77, 77};
     }
     void TearDown() override {
         std::error_code ignored;
@@ -58,13 +64,13 @@ protected:
     }
 
     void Save(int32_t port, int32_t baud, int32_t bits) {
-        DriverState.ReaderSettings = TReaderSettings{port, baud, bits};
-        SaveSettings();
+        ReaderSettings = TReaderSettings{port, baud, bits};
+        ::SaveSettings(SettingsFileName, SettingsSection, ReaderSettings);
     }
     void ExpectSettings(int32_t port, int32_t baud, int32_t bits) {
-        EXPECT_EQ(DriverState.ReaderSettings.COM_Number, port);
-        EXPECT_EQ(DriverState.ReaderSettings.Baud, baud);
-        EXPECT_EQ(DriverState.ReaderSettings.Bits, bits);
+        EXPECT_EQ(ReaderSettings.COM_Number, port);
+        EXPECT_EQ(ReaderSettings.Baud, baud);
+        EXPECT_EQ(ReaderSettings.Bits, bits);
     }
 };
 
@@ -103,7 +109,7 @@ TEST_F(SettingsStore, LoadTakesWhatTheFileHoldsAndDefaultsTheRest) {
     };
     for (const auto& c : cases) {
         Put(file, c.text);
-        DriverState.ReaderSettings = TReaderSettings{77, 77, 77};
+        ReaderSettings = TReaderSettings{77, 77, 77};
         LoadSettings();
         SCOPED_TRACE(c.name);
         ExpectSettings(c.port, c.baud, c.bits);
@@ -130,7 +136,7 @@ TEST_F(SettingsStore, FileThatDoesNotParseFailsBothWaysAndStaysUntouched) {
 }
 
 TEST_F(SettingsStore, SectionNameThatIsNotASimpleName) {
-    DriverState.SettingsSection = "Host/Devices";
+    SettingsSection = "Host/Devices";
     LoadSettings();  // no file: nothing to look into
     ExpectSettings(1, 9600, 0);
     EXPECT_THROW(Save(2, 9600, 0), xml::TXmlError);
@@ -289,9 +295,9 @@ TEST_F(SettingsStore, FailedWriteLeavesTheFileAsItWas) {
 }
 
 TEST_F(SettingsStore, MissingFolderFailsTheSave) {
-    DriverState.SettingsFileName = (folder / "no-such-folder" / "host.xml").string();
+    SettingsFileName = (folder / "no-such-folder" / "host.xml").string();
     EXPECT_THROW(Save(2, 9600, 0), std::exception);
-    DriverState.SettingsFileName.clear();
+    SettingsFileName.clear();
     EXPECT_THROW(Save(2, 9600, 0), std::exception);
 }
 
@@ -388,15 +394,15 @@ TEST_F(SettingsStore, FailuresNameTheFileAndWhereInIt) {
     };
     Put(file, "<Host>\r\n\t<Devices>\r\n\t\t<KRA_MCR_Serial COM_Number=3/>");
     const std::string broken = "Ожидается строковая константа (" + path + ", line 3, column 30)";
-    EXPECT_EQ(failure([] { LoadSettings(); }), broken);
+    EXPECT_EQ(failure([&] { LoadSettings(); }), broken);
     EXPECT_EQ(failure([&] { Save(2, 9600, 0); }), broken);
 
     Put(file, std::string("< binary-xml >") + std::string(4, '\0') + "\x7F" + "ab");
-    EXPECT_EQ(failure([] { LoadSettings(); }), "Ошибка чтения данных. (" + path + ", byte 19)");
+    EXPECT_EQ(failure([&] { LoadSettings(); }), "Ошибка чтения данных. (" + path + ", byte 19)");
 
     const std::string notANumber = failure([] { xml::ValueAsInt32(xml::TaggedValue("fast")); });
     Put(file, "<Host><Devices><KRA_MCR_Serial COM_Number=\"2\" Baud=\"fast\"/></Devices></Host>");
-    EXPECT_EQ(failure([] { LoadSettings(); }), notANumber + " (" + path + ": Baud=\"fast\")");
+    EXPECT_EQ(failure([&] { LoadSettings(); }), notANumber + " (" + path + ": Baud=\"fast\")");
     ExpectSettings(2, 9600, 0);
 }
 
