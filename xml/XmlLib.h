@@ -167,9 +167,6 @@ public:
 
     using Payload = std::variant<std::monostate, int64_t, double, bool, std::string, std::u16string,
                                  std::vector<uint8_t>>;
-    // For readers of stored forms (binary XML): a value of the given code with a raw payload
-    // of the matching alternative. Fails with TXmlError on an unknown code or mismatch.
-    static TaggedValue FromRaw(uint16_t kind, Payload payload);
     const Payload& RawPayload() const noexcept { return payload_; }
 
 private:

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/CodePage.h"
+#include "xml/XmlChars.h"
 #include "xml/XmlInternal.h"
 
 namespace xml {
@@ -567,12 +568,8 @@ void TXmlNode::WriteDateTimeAttr(std::string_view name, TDateTime value) {
 double TXmlNode::ReadFloatAttrById(int32_t index, double defaultValue) {
     const TXmlAttrData* a = FindAttr(index);
     if (!a) return defaultValue;
-    switch (a->Value.KindCode()) {
-    case 2: case 3: case 4: case 5: case 6: case 11: case 16: case 17: case 18: case 19: case 20:
-        return ValueAsFloat(a->Value);
-    default:
-        return XmlTextToFloat(ValueAsText(a->Value));
-    }
+    if (IsNumericKind(a->Value.KindCode())) return ValueAsFloat(a->Value);
+    return XmlTextToFloat(ValueAsText(a->Value));
 }
 double TXmlNode::ReadFloatAttr(std::string_view name, double defaultValue) {
     return ReadFloatAttrById(nameTable_->IdOfName(name), defaultValue);
@@ -591,11 +588,9 @@ int32_t TXmlNode::ReadHexAttrById(int32_t index, int32_t defaultValue) {
     uint32_t v = 0;
     bool ok = text.size() >= 2 && text.size() <= 9;
     for (size_t i = 1; ok && i < text.size(); ++i) {
-        const char c = text[i];
-        if (c >= '0' && c <= '9') v = v * 16 + static_cast<uint32_t>(c - '0');
-        else if (c >= 'a' && c <= 'f') v = v * 16 + static_cast<uint32_t>(c - 'a' + 10);
-        else if (c >= 'A' && c <= 'F') v = v * 16 + static_cast<uint32_t>(c - 'A' + 10);
-        else ok = false;
+        const int digit = HexDigitValue(static_cast<unsigned char>(text[i]));
+        if (digit < 0) ok = false;
+        else v = v * 16 + static_cast<uint32_t>(digit);
     }
     if (!ok) RaiseXmlError(Format1("'%s' is not a valid integer value", text));
     return static_cast<int32_t>(v);
@@ -1021,16 +1016,6 @@ void TXmlDocument::WriteText(std::string text) {
 XmlRef<IXmlNode> TXmlDocument::Duplicate(bool deep) {
     if (deep) return DeepCopy(*this);
     return static_cast<IXmlNode*>(ShallowCopy(*this).get());
-}
-
-// ---- names ----------------------------------------------------------------------------------
-
-bool IsSimpleName(std::string_view text) {
-    if (text.empty()) return false;
-    if (text[0] != '_' && !platform::IsCharAlpha(text[0])) return false;
-    for (char c : text.substr(1))
-        if (!platform::IsCharAlphaNumeric(c) && c != '-' && c != '.' && c != ':' && c != '_') return false;
-    return true;
 }
 
 }  // namespace xml
