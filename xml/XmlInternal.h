@@ -89,6 +89,19 @@ inline std::string_view ValueXmlText(const TaggedValue& value, TValueTextRoom& r
 class TXmlBase : public virtual IXmlBase {
 public:
     TXmlBase* ImplObject() override { return this; }
+
+    // Runs when the last reference went; nodes and lists release what they hold without
+    // allocating or recursing (a release may run while memory is exhausted, and trees are deep).
+    virtual void DestroySelf() noexcept { std::unique_ptr<TXmlBase>{this}.reset(); }
+
+    // Counted-reference internals for the release walk.
+    static int32_t References(const IXmlBase& object) noexcept {
+        return object.refCount_.load(std::memory_order_acquire);
+    }
+    // Drops one reference without destroying; true when it was the last (the caller destroys).
+    static bool DropReference(const IXmlBase& object) noexcept {
+        return object.refCount_.fetch_sub(1, std::memory_order_acq_rel) == 1;
+    }
 };
 
 // The concrete object behind an interface reference (nullptr for none).
@@ -192,6 +205,8 @@ public:
         push_back(std::move(item));
         std::rotate(data_ + position, data_ + size_ - 1, data_ + size_);
     }
+    Item& back() { return data_[size_ - 1]; }
+    void pop_back() { std::destroy_at(data_ + --size_); }
     void erase(size_t position) {
         std::move(data_ + position + 1, end(), data_ + position);
         --size_;
@@ -217,6 +232,8 @@ class TXmlNodeList final : public TXmlBase, public IXmlNodeCollection {
 public:
     explicit TXmlNodeList(TXmlNode* owner);
     ~TXmlNodeList() override;
+
+    void DestroySelf() noexcept override;
 
     int32_t ItemCount() override { return Count(); }
     XmlRef<IXmlNode> ItemAt(int32_t position) override;
@@ -247,6 +264,7 @@ public:
     void LoadBinXml(TBinXmlReader& reader, int32_t count);     // XmlBinary.cpp
 
 private:
+    friend class TXmlNode;
     void Grow();
     void Adopt(TXmlNode* node);
     void Orphan(TXmlNode* node);
@@ -321,6 +339,8 @@ void RemapNames(TXmlNode& node, TXmlNameTable& newTable);
 class TXmlNode : public TXmlBase, public virtual IXmlNode {
 public:
     ~TXmlNode() override;
+    void DestroySelf() noexcept override { ReleaseTree(this); }
+    static void ReleaseTree(TXmlNode* top) noexcept;
 
     // Slot operations of the model (the interface operations of the same name use them).
     virtual TXmlNodeList& ChildListObject();

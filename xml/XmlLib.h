@@ -125,6 +125,15 @@ public:
     };
 
     TaggedValue() noexcept = default;  // empty
+    // A copy builds its payload in place: when that runs out of memory the copy fails cleanly
+    // (GCC 12's own variant copy would destroy a payload it never made).
+    TaggedValue(const TaggedValue& other) : kind_(other.kind_) { CopyPayload(other.payload_); }
+    TaggedValue(TaggedValue&&) noexcept = default;
+    TaggedValue& operator=(const TaggedValue& other) {
+        if (this != &other) *this = TaggedValue(other);
+        return *this;
+    }
+    TaggedValue& operator=(TaggedValue&&) noexcept = default;
     TaggedValue(std::string text) : kind_(vkText), payload_(std::move(text)) {}
     TaggedValue(const char* text) : kind_(vkText), payload_(std::string(text ? text : "")) {}
     TaggedValue(std::string_view text) : kind_(vkText), payload_(std::string(text)) {}
@@ -171,6 +180,9 @@ public:
 
 private:
     TaggedValue(uint16_t kind, Payload payload) : kind_(kind), payload_(std::move(payload)) {}
+    void CopyPayload(const Payload& from) {
+        std::visit([this](const auto& x) { payload_.template emplace<std::decay_t<decltype(x)>>(x); }, from);
+    }
     uint16_t kind_ = vkEmpty;
     Payload payload_;
 };

@@ -14,26 +14,44 @@ namespace xml {
 
 // ---- counted release ------------------------------------------------------------------------
 
-namespace {
-// Objects whose last reference went while another object was being destroyed. Releasing a
-// tree thereby runs as a loop here instead of a recursion as deep as the tree.
-thread_local std::vector<const IXmlBase*>* pendingRelease = nullptr;
-}  // namespace
-
 void IXmlBase::DestroyObject(const IXmlBase* object) noexcept {
-    if (pendingRelease) {
-        pendingRelease->push_back(object);
-        return;
+    if (TXmlBase* impl = const_cast<IXmlBase*>(object)->ImplObject()) impl->DestroySelf();
+    else std::unique_ptr<const IXmlBase>{object}.reset();
+}
+
+// Destroys a node whose last reference went, with every node below it that nothing else holds,
+// allocating nothing and with no recursion: the parent link of a dying node is free and leads
+// back up the way the walk came down, and a dying child list is its own stack of items to do.
+void TXmlNode::ReleaseTree(TXmlNode* top) noexcept {
+    TXmlNode* node = top;
+    while (true) {
+        TXmlNodeList* list = node->children_.get();
+        if (list && list->items_.size() > 0 && References(*list) == 1) {  // nobody else sees the list
+            TXmlNode* child = list->items_.back().release();
+            list->items_.pop_back();
+            list->Orphan(child);
+            if (DropReference(*child)) {
+                child->parent_ = node;
+                node = child;
+            }
+            continue;
+        }
+        TXmlNode* up = node->parent_;
+        const bool done = node == top;
+        std::unique_ptr<TXmlNode>{node}.reset();
+        if (done) return;
+        node = up;
     }
-    std::vector<const IXmlBase*> pending;
-    pendingRelease = &pending;
-    std::unique_ptr<const IXmlBase>{object}.reset();
-    while (!pending.empty()) {
-        const IXmlBase* next = pending.back();
-        pending.pop_back();
-        std::unique_ptr<const IXmlBase>{next}.reset();
+}
+
+void TXmlNodeList::DestroySelf() noexcept {
+    while (items_.size() > 0) {
+        TXmlNode* item = items_.back().release();
+        items_.pop_back();
+        Orphan(item);
+        if (DropReference(*item)) TXmlNode::ReleaseTree(item);
     }
-    pendingRelease = nullptr;
+    std::unique_ptr<TXmlNodeList>{this}.reset();
 }
 
 TXmlNode* ImplNode(IXmlNode* node) {
