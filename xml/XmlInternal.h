@@ -2,6 +2,7 @@
 // parser, the binary form, the document). Callers use XmlLib.h only.
 #pragma once
 #include <algorithm>
+#include <charconv>
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -41,10 +42,66 @@ inline constexpr const char* ListIndexMessage = "Ошибка получения
 inline constexpr const char* NotSupportedMessage = "Данная возможность не поддерживается библиотекой XML";
 
 // ---------------------------------------------------------------------------------------------
+// Value kinds and their XML text.
+
+constexpr bool IsIntegerKind(uint16_t k) {
+    switch (k) {
+    case TaggedValue::vkInt16: case TaggedValue::vkInt32: case TaggedValue::vkInt8: case TaggedValue::vkUInt8:
+    case TaggedValue::vkUInt16: case TaggedValue::vkUInt32: case TaggedValue::vkInt64:
+        return true;
+    default:
+        return false;
+    }
+}
+constexpr bool IsFloatKind(uint16_t k) { return k == TaggedValue::vkFloat32 || k == TaggedValue::vkFloat64; }
+// Kinds that convert to a number as they stand (text has to be parsed first).
+constexpr bool IsNumericKind(uint16_t k) {
+    return IsIntegerKind(k) || IsFloatKind(k) || k == TaggedValue::vkCurrency || k == TaggedValue::vkBoolean;
+}
+
+// ValueToXmlText for the kinds ValueXmlText does not write itself.
+std::string OtherValueXmlText(const TaggedValue& value);
+
+struct TValueTextRoom {
+    char digits[24];
+    std::string text;
+};
+// The XML text of a value (ValueToXmlText) without a copy where none is needed: a text payload
+// as it stands, an integer or a boolean in room.digits, any other kind converted into room.text.
+// The view lives as long as the value and the room.
+inline std::string_view ValueXmlText(const TaggedValue& value, TValueTextRoom& room) {
+    const TaggedValue::Payload& payload = value.RawPayload();
+    const uint16_t kind = value.KindCode();
+    if (kind == TaggedValue::vkText) return *std::get_if<std::string>(&payload);
+    if (kind == TaggedValue::vkEmpty) return {};
+    if (kind == TaggedValue::vkBoolean) return *std::get_if<bool>(&payload) ? "1" : "0";
+    if (IsIntegerKind(kind)) {
+        const auto end = std::to_chars(room.digits, room.digits + sizeof room.digits,
+                                       *std::get_if<int64_t>(&payload)).ptr;
+        return {room.digits, static_cast<size_t>(end - room.digits)};
+    }
+    room.text = OtherValueXmlText(value);
+    return room.text;
+}
+
+// ---------------------------------------------------------------------------------------------
 
 class TXmlBase : public virtual IXmlBase {
 public:
     TXmlBase* ImplObject() override { return this; }
+
+    // Runs when the last reference went; nodes and lists release what they hold without
+    // allocating or recursing (a release may run while memory is exhausted, and trees are deep).
+    virtual void DestroySelf() noexcept { std::unique_ptr<TXmlBase>{this}.reset(); }
+
+    // Counted-reference internals for the release walk.
+    static int32_t References(const IXmlBase& object) noexcept {
+        return object.refCount_.load(std::memory_order_acquire);
+    }
+    // Drops one reference without destroying; true when it was the last (the caller destroys).
+    static bool DropReference(const IXmlBase& object) noexcept {
+        return object.refCount_.fetch_sub(1, std::memory_order_acq_rel) == 1;
+    }
 };
 
 // The concrete object behind an interface reference (nullptr for none).
@@ -148,6 +205,8 @@ public:
         push_back(std::move(item));
         std::rotate(data_ + position, data_ + size_ - 1, data_ + size_);
     }
+    Item& back() { return data_[size_ - 1]; }
+    void pop_back() { std::destroy_at(data_ + --size_); }
     void erase(size_t position) {
         std::move(data_ + position + 1, end(), data_ + position);
         --size_;
@@ -173,6 +232,8 @@ class TXmlNodeList final : public TXmlBase, public IXmlNodeCollection {
 public:
     explicit TXmlNodeList(TXmlNode* owner);
     ~TXmlNodeList() override;
+
+    void DestroySelf() noexcept override;
 
     int32_t ItemCount() override { return Count(); }
     XmlRef<IXmlNode> ItemAt(int32_t position) override;
@@ -203,6 +264,7 @@ public:
     void LoadBinXml(TBinXmlReader& reader, int32_t count);     // XmlBinary.cpp
 
 private:
+    friend class TXmlNode;
     void Grow();
     void Adopt(TXmlNode* node);
     void Orphan(TXmlNode* node);
@@ -277,6 +339,8 @@ void RemapNames(TXmlNode& node, TXmlNameTable& newTable);
 class TXmlNode : public TXmlBase, public virtual IXmlNode {
 public:
     ~TXmlNode() override;
+    void DestroySelf() noexcept override { ReleaseTree(this); }
+    static void ReleaseTree(TXmlNode* top) noexcept;
 
     // Slot operations of the model (the interface operations of the same name use them).
     virtual TXmlNodeList& ChildListObject();
@@ -286,7 +350,6 @@ public:
     // The kind code without a virtual call.
     int32_t Kind() const { return kind_; }
     TXmlNode* ParentNode() const { return parent_; }
-    void SetParentNode(TXmlNode* parent) { parent_ = parent; }
     TXmlNameTable& Table() const { return *nameTable_; }
     const XmlRef<TXmlNameTable>& TableRef() const { return nameTable_; }
     // Gives the node another table without remapping (a document's binary load).
@@ -569,8 +632,6 @@ public:
 // ---------------------------------------------------------------------------------------------
 // Text building blocks shared by the serializer, the values and the document.
 
-// Appends ValueToXmlText (value) to out (text payloads without a temporary copy).
-void AppendValueXmlText(std::string& out, const TaggedValue& value);
 // Appends EscapeXmlText (text) to out.
 void AppendEscaped(std::string& out, std::string_view text);
 // Appends the node's XML text at depth 0 of its own layout.

@@ -140,6 +140,15 @@ public:
     };
 
     TaggedValue() noexcept = default;  // empty
+    // A copy builds its payload in place: when that runs out of memory the copy fails cleanly
+    // (GCC 12's own variant copy would destroy a payload it never made).
+    TaggedValue(const TaggedValue& other) : kind_(other.kind_) { CopyPayload(other.payload_); }
+    TaggedValue(TaggedValue&&) noexcept = default;
+    TaggedValue& operator=(const TaggedValue& other) {
+        if (this != &other) *this = TaggedValue(other);
+        return *this;
+    }
+    TaggedValue& operator=(TaggedValue&&) noexcept = default;
     TaggedValue(std::string text) : kind_(vkText), payload_(std::move(text)) {}
     TaggedValue(const char* text) : kind_(vkText), payload_(std::string(text ? text : "")) {}
     TaggedValue(std::string_view text) : kind_(vkText), payload_(std::string(text)) {}
@@ -182,13 +191,13 @@ public:
 
     using Payload = std::variant<std::monostate, int64_t, double, bool, std::string, std::u16string,
                                  std::vector<uint8_t>>;
-    // For readers of stored forms (binary XML): a value of the given code with a raw payload
-    // of the matching alternative. Fails with TXmlError on an unknown code or mismatch.
-    static TaggedValue FromRaw(uint16_t kind, Payload payload);
     const Payload& RawPayload() const noexcept { return payload_; }
 
 private:
     TaggedValue(uint16_t kind, Payload payload) : kind_(kind), payload_(std::move(payload)) {}
+    void CopyPayload(const Payload& from) {
+        std::visit([this](const auto& x) { payload_.template emplace<std::decay_t<decltype(x)>>(x); }, from);
+    }
     uint16_t kind_ = vkEmpty;
     Payload payload_;
 };

@@ -7,32 +7,51 @@
 #include <cstring>
 
 #include "platform/CodePage.h"
+#include "xml/XmlChars.h"
 #include "xml/XmlInternal.h"
 
 namespace xml {
 
 // ---- counted release ------------------------------------------------------------------------
 
-namespace {
-// Objects whose last reference went while another object was being destroyed. Releasing a
-// tree thereby runs as a loop here instead of a recursion as deep as the tree.
-thread_local std::vector<const IXmlBase*>* pendingRelease = nullptr;
-}  // namespace
-
 void IXmlBase::DestroyObject(const IXmlBase* object) noexcept {
-    if (pendingRelease) {
-        pendingRelease->push_back(object);
-        return;
+    if (TXmlBase* impl = const_cast<IXmlBase*>(object)->ImplObject()) impl->DestroySelf();
+    else std::unique_ptr<const IXmlBase>{object}.reset();
+}
+
+// Destroys a node whose last reference went, with every node below it that nothing else holds,
+// allocating nothing and with no recursion: the parent link of a dying node is free and leads
+// back up the way the walk came down, and a dying child list is its own stack of items to do.
+void TXmlNode::ReleaseTree(TXmlNode* top) noexcept {
+    TXmlNode* node = top;
+    while (true) {
+        TXmlNodeList* list = node->children_.get();
+        if (list && list->items_.size() > 0 && References(*list) == 1) {  // nobody else sees the list
+            TXmlNode* child = list->items_.back().release();
+            list->items_.pop_back();
+            list->Orphan(child);
+            if (DropReference(*child)) {
+                child->parent_ = node;
+                node = child;
+            }
+            continue;
+        }
+        TXmlNode* up = node->parent_;
+        const bool done = node == top;
+        std::unique_ptr<TXmlNode>{node}.reset();
+        if (done) return;
+        node = up;
     }
-    std::vector<const IXmlBase*> pending;
-    pendingRelease = &pending;
-    std::unique_ptr<const IXmlBase>{object}.reset();
-    while (!pending.empty()) {
-        const IXmlBase* next = pending.back();
-        pending.pop_back();
-        std::unique_ptr<const IXmlBase>{next}.reset();
+}
+
+void TXmlNodeList::DestroySelf() noexcept {
+    while (items_.size() > 0) {
+        TXmlNode* item = items_.back().release();
+        items_.pop_back();
+        Orphan(item);
+        if (DropReference(*item)) TXmlNode::ReleaseTree(item);
     }
-    pendingRelease = nullptr;
+    std::unique_ptr<TXmlNodeList>{this}.reset();
 }
 
 TXmlNode* ImplNode(IXmlNode* node) {
@@ -567,12 +586,8 @@ void TXmlNode::WriteDateTimeAttr(std::string_view name, TDateTime value) {
 double TXmlNode::ReadFloatAttrById(int32_t index, double defaultValue) {
     const TXmlAttrData* a = FindAttr(index);
     if (!a) return defaultValue;
-    switch (a->Value.KindCode()) {
-    case 2: case 3: case 4: case 5: case 6: case 11: case 16: case 17: case 18: case 19: case 20:
-        return ValueAsFloat(a->Value);
-    default:
-        return XmlTextToFloat(ValueAsText(a->Value));
-    }
+    if (IsNumericKind(a->Value.KindCode())) return ValueAsFloat(a->Value);
+    return XmlTextToFloat(ValueAsText(a->Value));
 }
 double TXmlNode::ReadFloatAttr(std::string_view name, double defaultValue) {
     return ReadFloatAttrById(nameTable_->IdOfName(name), defaultValue);
@@ -591,11 +606,9 @@ int32_t TXmlNode::ReadHexAttrById(int32_t index, int32_t defaultValue) {
     uint32_t v = 0;
     bool ok = text.size() >= 2 && text.size() <= 9;
     for (size_t i = 1; ok && i < text.size(); ++i) {
-        const char c = text[i];
-        if (c >= '0' && c <= '9') v = v * 16 + static_cast<uint32_t>(c - '0');
-        else if (c >= 'a' && c <= 'f') v = v * 16 + static_cast<uint32_t>(c - 'a' + 10);
-        else if (c >= 'A' && c <= 'F') v = v * 16 + static_cast<uint32_t>(c - 'A' + 10);
-        else ok = false;
+        const int digit = HexDigitValue(static_cast<unsigned char>(text[i]));
+        if (digit < 0) ok = false;
+        else v = v * 16 + static_cast<uint32_t>(digit);
     }
     if (!ok) RaiseXmlError(Format1("'%s' is not a valid integer value", text));
     return static_cast<int32_t>(v);
@@ -1021,16 +1034,6 @@ void TXmlDocument::WriteText(std::string text) {
 XmlRef<IXmlNode> TXmlDocument::Duplicate(bool deep) {
     if (deep) return DeepCopy(*this);
     return static_cast<IXmlNode*>(ShallowCopy(*this).get());
-}
-
-// ---- names ----------------------------------------------------------------------------------
-
-bool IsSimpleName(std::string_view text) {
-    if (text.empty()) return false;
-    if (text[0] != '_' && !platform::IsCharAlpha(text[0])) return false;
-    for (char c : text.substr(1))
-        if (!platform::IsCharAlphaNumeric(c) && c != '-' && c != '.' && c != ':' && c != '_') return false;
-    return true;
 }
 
 }  // namespace xml

@@ -2,12 +2,11 @@
 #include "xml/XmlParser.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 #include <unordered_map>
 
-#include "platform/CodePage.h"
 #include "xml/XmlBinary.h"
+#include "xml/XmlChars.h"
 #include "xml/XmlInternal.h"
 #include "xml/XmlStreams.h"
 
@@ -15,34 +14,9 @@ namespace xml {
 
 namespace {
 
-enum : uint8_t { kBlank = 1, kNameStart = 2, kNameChar = 4 };
-
-// Classes of the 256 bytes under the active code page, computed once per process.
-const std::array<uint8_t, 256>& CharClasses() {
-    static const std::array<uint8_t, 256> classes = [] {
-        std::array<uint8_t, 256> t{};
-        for (int c = 0; c < 256; ++c) {
-            const auto ch = static_cast<unsigned char>(c);
-            uint8_t bits = 0;
-            if (c <= 0x20) bits |= kBlank;
-            const bool alpha = platform::IsCharAlpha(static_cast<char>(ch));
-            if (ch == '_' || alpha) bits |= kNameStart | kNameChar;
-            if (alpha || platform::IsCharAlphaNumeric(static_cast<char>(ch)) || ch == '-' || ch == '.' || ch == ':')
-                bits |= kNameChar;
-            t[c] = bits;
-        }
-        return t;
-    }();
-    return classes;
-}
-
 [[noreturn]] void Fail(const char* message) { RaiseXmlError(message); }
 
 }  // namespace
-
-bool IsXmlBlank(unsigned char c) { return c <= 0x20; }
-bool IsXmlNameStart(unsigned char c) { return CharClasses()[c] & kNameStart; }
-bool IsXmlNameChar(unsigned char c) { return CharClasses()[c] & kNameChar; }
 
 // ---- source ---------------------------------------------------------------------------------
 
@@ -130,7 +104,7 @@ void TXmlSource::SkipBlanks() {
 }
 
 std::string_view TXmlSource::ReadNameView() {
-    const auto& classes = CharClasses();
+    const auto& classes = XmlCharClasses();
     if (IsEOF() || !(classes[CurChar] & kNameStart)) Fail("Имя должно начинаться с буквы или \"_\"");
     const unsigned char* p = pos_ + 1;
     while (p < end_ && (classes[*p] & kNameChar)) ++p;
@@ -158,8 +132,6 @@ std::string_view TXmlSource::ReadNameView() {
     return DropToken();
 }
 
-std::string TXmlSource::ReadName() { return std::string(ReadNameView()); }
-
 int32_t TXmlSource::ReadDecimal() {
     // Wrapping arithmetic: only the low 8 bits of a reference matter, and they stay exact.
     uint32_t value = 0;
@@ -177,13 +149,9 @@ int32_t TXmlSource::ReadHex() {
     uint32_t value = 0;
     bool any = false;
     for (; !IsEOF(); Next()) {
-        const unsigned char c = CurChar;
-        uint32_t digit;
-        if (c >= '0' && c <= '9') digit = c - '0';
-        else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-        else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-        else break;
-        value = value * 16 + digit;
+        const int digit = HexDigitValue(CurChar);
+        if (digit < 0) break;
+        value = value * 16 + static_cast<uint32_t>(digit);
         any = true;
     }
     if (!any) Fail("Ожидается шестнадцатеричное число");
@@ -335,7 +303,7 @@ void TXmlSource::ParseContent(TXmlNodeList& list, TXmlNameTable& table, bool pre
     };
     std::vector<Open> open;  // elements whose end tag is still due, innermost last
     TXmlNodeList* target = &list;
-    const auto& classes = CharClasses();
+    const auto& classes = XmlCharClasses();
     const XmlRef<TXmlNameTable> tableRef(&table);
 
     for (;;) {

@@ -67,7 +67,6 @@ public:
 
     // The reading operations of the grammar; each fails with the library's error.
     void SkipBlanks();
-    std::string ReadName();
     int32_t ReadDecimal();
     int32_t ReadHex();
     char ReadCharRef();
@@ -145,10 +144,5 @@ private:
     std::unique_ptr<unsigned char[]> buffer_;
     size_t bufferSize_;
 };
-
-// Character classes of the active 8-bit code page.
-bool IsXmlBlank(unsigned char c);
-bool IsXmlNameStart(unsigned char c);
-bool IsXmlNameChar(unsigned char c);
 
 }  // namespace xml

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <charconv>
 #include <cstring>
 
 #include "xml/XmlInternal.h"
@@ -22,6 +21,26 @@ const std::array<bool, 256> kMarkupChar = [] {
     t['"'] = t['&'] = t['<'] = t['>'] = true;
     return t;
 }();
+
+// Hands text to put(data, count) in runs: plain runs as they stand, each markup character
+// " & < > as its entity.
+template <class Put>
+void ForEachEscapedRun(std::string_view text, Put&& put) {
+    const char* run = text.data();
+    const char* end = run + text.size();
+    for (const char* p = run; p < end; ++p) {
+        if (!kMarkupChar[static_cast<unsigned char>(*p)]) continue;
+        put(run, static_cast<size_t>(p - run));
+        switch (*p) {
+        case '"': put("&quot;", 6); break;
+        case '&': put("&amp;", 5); break;
+        case '<': put("&lt;", 4); break;
+        default: put("&gt;", 4); break;
+        }
+        run = p + 1;
+    }
+    put(run, static_cast<size_t>(end - run));
+}
 
 // The output text, written into blocks of fixed size (recycled by the allocator, so they
 // stay cheap) and joined into the result string, sized once, at the end.
@@ -84,37 +103,12 @@ public:
     }
 
     void Escaped(std::string_view text) {
-        const char* run = text.data();
-        const char* end = run + text.size();
-        for (const char* p = run; p < end; ++p) {
-            if (!kMarkupChar[static_cast<unsigned char>(*p)]) continue;
-            Put(run, static_cast<size_t>(p - run));
-            switch (*p) {
-            case '"': Put("&quot;", 6); break;
-            case '&': Put("&amp;", 5); break;
-            case '<': Put("&lt;", 4); break;
-            default: Put("&gt;", 4); break;
-            }
-            run = p + 1;
-        }
-        Put(run, static_cast<size_t>(end - run));
+        ForEachEscapedRun(text, [this](const char* data, size_t n) { Put(data, n); });
     }
 
-    // The value's XML text, escaped; numbers and booleans need no escaping.
     void EscapedValue(const TaggedValue& value) {
-        const TaggedValue::Payload& payload = value.RawPayload();
-        switch (value.KindCode()) {
-        case TaggedValue::vkEmpty: return;
-        case TaggedValue::vkText: Escaped(*std::get_if<std::string>(&payload)); return;
-        case TaggedValue::vkBoolean: Put(*std::get_if<bool>(&payload) ? '1' : '0'); return;
-        case TaggedValue::vkInt16: case TaggedValue::vkInt32: case TaggedValue::vkInt8: case TaggedValue::vkUInt8:
-        case TaggedValue::vkUInt16: case TaggedValue::vkUInt32: case TaggedValue::vkInt64: {
-            char* p = Room(24);
-            Commit(static_cast<size_t>(std::to_chars(p, p + 24, *std::get_if<int64_t>(&payload)).ptr - p));
-            return;
-        }
-        default: Escaped(ValueToXmlText(value));
-        }
+        TValueTextRoom room;
+        Escaped(ValueXmlText(value, room));
     }
 
     void CDATA(std::string_view t) {
@@ -318,20 +312,7 @@ private:
 }  // namespace
 
 void AppendEscaped(std::string& out, std::string_view text) {
-    const char* run = text.data();
-    const char* end = run + text.size();
-    for (const char* p = run; p < end; ++p) {
-        if (!kMarkupChar[static_cast<unsigned char>(*p)]) continue;
-        out.append(run, static_cast<size_t>(p - run));
-        switch (*p) {
-        case '"': out += "&quot;"; break;
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        default: out += "&gt;"; break;
-        }
-        run = p + 1;
-    }
-    out.append(run, static_cast<size_t>(end - run));
+    ForEachEscapedRun(text, [&out](const char* data, size_t n) { out.append(data, n); });
 }
 
 std::string EscapeXmlText(std::string_view text) {
