@@ -1,9 +1,11 @@
-// Measures how this Wine's serial layer behaves with the driver's time-outs (15/15/300 ms), on a
+// Measures how this Wine's serial layer behaves with the driver's time-outs (LineTimeouts), on a
 // port that reader_sim serves with: silence, then AA BB CC, then silence. Built and run by
 // bench/reader_bench; prints one line per fact.
 #include <windows.h>
 
 #include <cstdio>
+
+#include "platform/Serial.h"
 
 namespace {
 
@@ -49,12 +51,9 @@ int main(int argc, char** argv) {
     }
     p.rd.hEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     p.wr.hEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    COMMTIMEOUTS t{};
-    t.ReadIntervalTimeout = 15;
-    t.ReadTotalTimeoutMultiplier = 15;
-    t.ReadTotalTimeoutConstant = 300;
-    t.WriteTotalTimeoutMultiplier = 30;
-    t.WriteTotalTimeoutConstant = 100;
+    using platform::LineTimeouts;
+    COMMTIMEOUTS t{LineTimeouts.ReadInterval, LineTimeouts.ReadPerByte, LineTimeouts.ReadConstant,
+                   LineTimeouts.WritePerByte, LineTimeouts.WriteConstant};
     SetCommTimeouts(p.h, &t);
 
     SendPoll(p);

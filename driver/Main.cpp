@@ -5,9 +5,11 @@
 
 #include <cstdio>
 #include <exception>
+#include <optional>
 #include <utility>
 
 #include "log/Log_File.h"
+#include "platform/Decimal.h"
 #include "reader/COM_Thread.h"
 #include "settings/SettingsUnit.h"
 
@@ -23,6 +25,12 @@ namespace {
 
 const char NameText[] = "Считыватель магнитных карт MIFARE 14443 (COM порт)";
 const char DescriptionText[] = "Считыватель магнитных карт MIFARE 14443 (COM порт).";
+
+// The driver's log, in the folder the host names: files of 5 MB, numbered .01 (current) to .05,
+// lines of the life cycle and the host calls (level 1) but not the hand-over decisions (10).
+const char LogFileName[] = "kra_MCR_Serial.log";
+constexpr int32_t LogMaxSizeKB = 5120, LogLevel = 1, LogMode = LogModeNumbered, LogFileCount = 5;
+constexpr bool LogAddUserName = false;
 
 // Guards the DriverLog reference only (never held while a line is written), so that a host
 // thread logging while another one runs KRA_Finalize never meets a destroyed log.
@@ -71,19 +79,9 @@ std::string MessageOf(std::exception_ptr failure) {
 
 // A whole decimal number with an optional sign that fits 32 bits; fallback otherwise.
 int32_t WholeNumberOr(const std::string& text, int32_t fallback) {
-    size_t i = 0;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    if (i == text.size()) return fallback;
-    int64_t value = 0;
-    for (; i < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9') return fallback;
-        value = value * 10 + (text[i] - '0');
-        if (value > 2147483648LL) return fallback;
-    }
-    if (negative) value = -value;
-    if (value > INT32_MAX) return fallback;
-    return static_cast<int32_t>(value);
+    const std::optional<int64_t> value = platform::SignedDecimal(text, int64_t{INT32_MAX} + 2);
+    if (!value || *value < INT32_MIN || *value > INT32_MAX) return fallback;
+    return static_cast<int32_t>(*value);
 }
 
 // Stops the polling thread and closes the log: the stop step of KRA_Finalize.
@@ -140,7 +138,8 @@ bool InitializeDriver(const unsigned char* fileName, const unsigned char* sectio
     DriverState.SettingsFileName = file;
     DriverState.SettingsSection = sectionName;
     SetApplicationHandle(appHandle);
-    SetDriverLog(std::make_shared<TLogFile>(path + "kra_MCR_Serial.log", 5120, 1, 1, 5, false));
+    SetDriverLog(
+        std::make_shared<TLogFile>(path + LogFileName, LogMaxSizeKB, LogLevel, LogMode, LogFileCount, LogAddUserName));
 
     DriverLogWrite(1, "\r\n\r\n", false);
     DriverLogWrite(1, "***** Initialize *****");

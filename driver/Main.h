@@ -1,4 +1,7 @@
 // The process-wide driver state and the card hand-over to the host.
+// Owns: the eleven exports, DriverState (seen only here and by the driver's tests), the log it
+// opens, the paths the host gives. Uses: reader/ (the polling thread, handed DeliverCard and
+// DriverLogSink as its sinks), settings/ (the store and the dialog), log/, platform/.
 #pragma once
 #include <atomic>
 #include <cstdint>

@@ -48,6 +48,18 @@ int32_t KRA_CALL KRA_GetDeviceType(void);                                       
 
 #ifdef __cplusplus
 }
+
+#include <string>
+
+namespace kra {
+/* A text as KRA_Initialize takes it: the count byte, then the characters (255 at most). */
+inline std::string LengthPrefixed(const std::string& text) {
+    const std::string::size_type n = text.size() > 255 ? 255 : text.size();
+    std::string prefixed(1, static_cast<char>(n));
+    prefixed.append(text, 0, n);
+    return prefixed;
+}
+}  // namespace kra
 #endif
 
 #endif

@@ -59,7 +59,7 @@ void TLogFile::WriteBytes(const std::string& line) {
     // A short count is a failed write too: the line would be cut and nobody would know.
     if (!Handle.Write(line.data(), line.size(), &written) || written != line.size())
         throw ELogWriteError("Error Write To File \"" + FileName + "\"");
-    if ((Mode == 0 || Mode == 1) && IsFull()) {
+    if ((Mode == LogModeDatedCopies || Mode == LogModeNumbered) && IsFull()) {
         Handle.Close();
         OpenFile();
     }
@@ -81,7 +81,7 @@ void TLogFile::OpenFile() {
     if (AddUserName) base += logname::UserTag(CurrentUserName());
 
     switch (Mode) {
-        case 0:
+        case LogModeDatedCopies:
             if (OpenForAppend(FileName) && IsFull()) {
                 Handle.Close();
                 // A copy that cannot be made (the file held by a reader) leaves the full file in
@@ -90,7 +90,7 @@ void TLogFile::OpenFile() {
                 OpenForAppend(FileName);
             }
             break;
-        case 1: {
+        case LogModeNumbered: {
             // Fewer than one file would keep no copy and never empty file 01: keep at least 01.
             const int32_t kept = std::max<int32_t>(Count, 1);
             const std::string current = logname::NumberedName(parts, base, 1);
@@ -105,7 +105,7 @@ void TLogFile::OpenFile() {
             }
             break;
         }
-        case 2: {
+        case LogModeDaily: {
             const std::string current = logname::DailyName(parts, base, platform::LocalNow());
             if (!platform::PathExists(current)) CleanUpDailyFiles(parts.dir, base);
             OpenForAppend(current);

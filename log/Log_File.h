@@ -1,5 +1,7 @@
 // The driver's text log: one line per call, optionally time-stamped, filtered by level,
 // written at once and shared by all threads of the driver.
+// Owns: TLogFile, its file names and rotation (Log_Names). Uses: platform/ for files, the lock,
+// the clock and the user name; nothing above.
 //
 // Modes: 0 one file with dated copies of full files, 1 numbered files (01 current, Count the
 // oldest), 2 one file per day with files older than Count days removed; any other value
@@ -12,6 +14,9 @@
 
 #include "platform/Files.h"
 #include "platform/Sync.h"
+
+// The Mode values.
+inline constexpr int32_t LogModeDatedCopies = 0, LogModeNumbered = 1, LogModeDaily = 2;
 
 // Raised by WriteLine when the system refuses a write: "Error Write To File "<FileName>"".
 class ELogWriteError : public std::runtime_error {

@@ -29,12 +29,7 @@ char Folded(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' 
 }  // namespace
 
 NameParts SplitLogName(std::string_view fileName, bool slashSeparates) {
-    size_t cut = fileName.size();
-    while (cut > 0) {
-        char c = fileName[cut - 1];
-        if (c == '\\' || c == ':' || (slashSeparates && c == '/')) break;
-        --cut;
-    }
+    const size_t cut = platform::FolderPartLength(fileName, slashSeparates);
     NameParts p;
     p.dir = std::string(fileName.substr(0, cut));
     p.file = std::string(fileName.substr(cut));

@@ -9,12 +9,6 @@
 
 namespace logname {
 
-#ifdef _WIN32
-inline constexpr bool kSlashSeparates = false;
-#else
-inline constexpr bool kSlashSeparates = true;  // native paths use '/'
-#endif
-
 // The pieces every name is built from: folder part P (up to and including the last '\' or ':',
 // '/' too where it separates), file part N, extension E (from the last point of N), and the base
 // B (N cut before the first occurrence of E, so "a.log.log" has the base "a").
@@ -24,7 +18,7 @@ struct NameParts {
     std::string ext;
     std::string base;
 };
-NameParts SplitLogName(std::string_view fileName, bool slashSeparates = kSlashSeparates);
+NameParts SplitLogName(std::string_view fileName, bool slashSeparates = platform::SlashSeparatesFolders());
 
 // ".[user]" for the user name trimmed of blanks and control characters; empty when nothing is left.
 std::string UserTag(std::string_view userName);

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -52,7 +53,14 @@ public:
     bool Open(const std::string& path, FileAccess access, uint32_t share, FileDisposition disposition,
               FileError* error = nullptr);
     bool IsOpen() const { return handle_ != kClosed; }
-    void Close();
+    // False when the system reports that data written earlier could not be stored.
+    bool Close(FileError* error = nullptr);
+
+    // Creates path for writing (emptying a file already there) with the attributes (Win32) or
+    // the permissions (POSIX) of model, where model exists.
+    bool CreateLike(const std::string& path, const std::string& model, FileError* error = nullptr);
+    // Until everything written has reached the disk (FlushFileBuffers / fsync).
+    bool Flush(FileError* error = nullptr);
 
     // One system call each: *done receives the count actually transferred (it may be short).
     bool Write(const void* data, size_t size, size_t* done = nullptr, FileError* error = nullptr);
@@ -78,10 +86,30 @@ private:
 // Renames, replacing a file that already bears the new name (MoveFileExA, MOVEFILE_REPLACE_EXISTING).
 bool MoveFileReplacing(const std::string& from, const std::string& to, FileError* error = nullptr);
 bool RemoveFile(const std::string& path, FileError* error = nullptr);
+// Whether '/' separates folders in this system's paths (POSIX); '\\' and ':' always do, so that
+// Windows-style paths are taken apart the same way on both sides.
+bool SlashSeparatesFolders();
+// The length of the folder part of path: up to and including its last separator (0 for none).
+size_t FolderPartLength(std::string_view path, bool slashSeparates = SlashSeparatesFolders());
+
 // True for an existing file or folder.
 bool PathExists(const std::string& path);
 // The absolute form of a path (GetFullPathNameA); the path itself when that fails.
 std::string FullPathName(const std::string& path);
+
+// How a failed file operation is told: <what> "<full path>". <reason>
+// (what is "Cannot open file", "Cannot create file", ...).
+std::string FileFailureText(const std::string& what, const std::string& path, const std::string& reason);
+
+// The file beside path that ReplaceFileContent writes first.
+inline std::string ReplacementFileName(const std::string& path) { return path + ".kra-new"; }
+
+// Writes bytes to ReplacementFileName(path), flushes it to the disk and then puts it in place of
+// path in one step (the file keeps its attributes). On any failure path is left as it was, the
+// new file is removed, and a std::runtime_error tells the step: "Cannot create file" (also for a
+// read-only path, which the system would refuse to replace), "Cannot write file" or "Cannot
+// replace file".
+void ReplaceFileContent(const std::string& path, const std::string& bytes);
 
 // Wall-clock local time, to the millisecond.
 struct LocalTime {
@@ -112,6 +140,14 @@ struct DirEntry {
 // last separator ('\\' or ':' on Win32, '/' too on POSIX); empty means the current folder.
 // A missing folder gives an empty list. POSIX matches '*' and '?' without regard to case.
 std::vector<DirEntry> ListFolder(const std::string& pattern);
+
+// For the shared part of the file layer, one per side:
+// whether path is a file that may not be written (read-only attribute, no write permission);
+bool IsWriteProtected(const std::string& path, FileError* error);
+// the error of a write that stored no byte though the system named none;
+FileError NothingWrittenError();
+// MoveFileReplacing that returns only once the new name is on the disk.
+bool MoveFileReplacingDurably(const std::string& from, const std::string& to, FileError* error);
 
 // The time separator of the regional settings (":" under the usual ones).
 std::string TimeSeparator();

@@ -39,8 +39,6 @@ LocalTime ToLocal(const timespec& ts) {
     return t;
 }
 
-bool IsFolderSeparator(char c) { return c == '/' || c == '\\' || c == ':'; }
-
 }  // namespace
 
 bool File::Open(const std::string& path, FileAccess access, uint32_t, FileDisposition disposition, FileError* error) {
@@ -74,11 +72,32 @@ bool File::Open(const std::string& path, FileAccess access, uint32_t, FileDispos
     return true;
 }
 
-void File::Close() {
-    if (handle_ != kClosed) {
-        ::close(static_cast<int>(handle_));
-        handle_ = kClosed;
+bool File::Close(FileError* error) {
+    if (handle_ == kClosed) return true;
+    const int result = ::close(static_cast<int>(handle_));
+    handle_ = kClosed;
+    if (result == 0) return true;
+    Fail(error, errno);
+    return false;
+}
+
+bool File::CreateLike(const std::string& path, const std::string& model, FileError* error) {
+    struct stat old{};
+    const bool modelled = ::stat(model.c_str(), &old) == 0;
+    if (!Open(path, FileAccess::Write, ShareNone, FileDisposition::CreateAlways, error)) return false;
+    if (modelled && ::fchmod(static_cast<int>(handle_), old.st_mode & 07777) != 0) {
+        Fail(error, errno);
+        Close();
+        ::unlink(path.c_str());
+        return false;
     }
+    return true;
+}
+
+bool File::Flush(FileError* error) {
+    if (IsOpen() && ::fsync(static_cast<int>(handle_)) == 0) return true;
+    Fail(error, IsOpen() ? errno : EBADF);
+    return false;
 }
 
 // One read or write system call, retried only when a signal cut it short.
@@ -148,6 +167,31 @@ bool MoveFileReplacing(const std::string& from, const std::string& to, FileError
     return true;
 }
 
+bool MoveFileReplacingDurably(const std::string& from, const std::string& to, FileError* error) {
+    if (::rename(from.c_str(), to.c_str()) != 0) {
+        Fail(error, errno);
+        return false;
+    }
+    // The new name is durable only once the folder is.
+    const size_t cut = FolderPartLength(to);
+    const std::string folder = cut == 0 ? "." : to.substr(0, cut);
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+    return true;
+}
+
+bool IsWriteProtected(const std::string& path, FileError* error) {
+    // A rename would replace a write-protected file too; callers refuse it as Win32 does.
+    if (!PathExists(path) || ::access(path.c_str(), W_OK) == 0) return false;
+    Fail(error, errno);
+    return true;
+}
+
+FileError NothingWrittenError() { return {EIO, SystemErrorText(EIO)}; }
+
 bool RemoveFile(const std::string& path, FileError* error) {
     if (::unlink(path.c_str()) != 0) {
         Fail(error, errno);
@@ -178,8 +222,7 @@ LocalTime LocalNow() {
 }
 
 std::vector<DirEntry> ListFolder(const std::string& pattern) {
-    size_t cut = pattern.size();
-    while (cut > 0 && !IsFolderSeparator(pattern[cut - 1])) --cut;
+    const size_t cut = FolderPartLength(pattern);
     const std::string folder = pattern.substr(0, cut), mask = pattern.substr(cut);
     std::vector<DirEntry> entries;
     DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
@@ -213,6 +256,8 @@ std::string UserName() {
         return found->pw_name;
     return {};
 }
+
+bool SlashSeparatesFolders() { return true; }
 
 std::string SystemErrorText(uint32_t code) { return std::strerror(static_cast<int>(code)); }
 

@@ -17,6 +17,16 @@ void Fail(FileError* error, DWORD code) {
 
 void FailLast(FileError* error) { Fail(error, GetLastError()); }
 
+// Keeps the handle CreateFileA gave, or tells why there is none.
+bool Kept(HANDLE h, intptr_t& handle, FileError* error) {
+    if (h == INVALID_HANDLE_VALUE) {
+        FailLast(error);
+        return false;
+    }
+    handle = reinterpret_cast<intptr_t>(h);
+    return true;
+}
+
 LocalTime FromSystemTime(const SYSTEMTIME& st) {
     LocalTime t;
     t.year = st.wYear;
@@ -50,20 +60,35 @@ bool File::Open(const std::string& path, FileAccess access, uint32_t share, File
     if (share & ShareRead) shareMode |= FILE_SHARE_READ;
     if (share & ShareWrite) shareMode |= FILE_SHARE_WRITE;
     if (share & ShareDelete) shareMode |= FILE_SHARE_DELETE;
-    HANDLE h = CreateFileA(path.c_str(), desired, shareMode, nullptr, how, FILE_ATTRIBUTE_ARCHIVE, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        FailLast(error);
-        return false;
-    }
-    handle_ = reinterpret_cast<intptr_t>(h);
-    return true;
+    return Kept(CreateFileA(path.c_str(), desired, shareMode, nullptr, how, FILE_ATTRIBUTE_ARCHIVE, nullptr), handle_,
+                error);
 }
 
-void File::Close() {
-    if (handle_ != kClosed) {
-        CloseHandle(H(handle_));
-        handle_ = kClosed;
-    }
+bool File::Close(FileError* error) {
+    if (handle_ == kClosed) return true;
+    const BOOL ok = CloseHandle(H(handle_));
+    handle_ = kClosed;
+    if (!ok) FailLast(error);
+    return ok;
+}
+
+bool File::CreateLike(const std::string& path, const std::string& model, FileError* error) {
+    Close();
+    const DWORD old = GetFileAttributesA(model.c_str());
+    DWORD attributes = old == INVALID_FILE_ATTRIBUTES
+                           ? 0
+                           : old & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                    FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+    if (attributes == 0) attributes = FILE_ATTRIBUTE_NORMAL;
+    DeleteFileA(path.c_str());  // a leftover of an interrupted write, whatever its attributes
+    return Kept(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr), handle_, error);
+}
+
+bool File::Flush(FileError* error) {
+    if (IsOpen() && FlushFileBuffers(H(handle_))) return true;
+    if (IsOpen()) FailLast(error);
+    else Fail(error, ERROR_INVALID_HANDLE);
+    return false;
 }
 
 bool File::Write(const void* data, size_t size, size_t* done, FileError* error) {
@@ -114,6 +139,23 @@ bool MoveFileReplacing(const std::string& from, const std::string& to, FileError
     FailLast(error);
     return false;
 }
+
+bool MoveFileReplacingDurably(const std::string& from, const std::string& to, FileError* error) {
+    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+    FailLast(error);
+    return false;
+}
+
+bool IsWriteProtected(const std::string& path, FileError* error) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY)) return false;
+    Fail(error, ERROR_ACCESS_DENIED);  // what the system would answer to the replace
+    return true;
+}
+
+FileError NothingWrittenError() { return {ERROR_WRITE_FAULT, SystemErrorText(ERROR_WRITE_FAULT)}; }
+
+bool SlashSeparatesFolders() { return false; }
 
 bool RemoveFile(const std::string& path, FileError* error) {
     if (DeleteFileA(path.c_str())) return true;

@@ -9,6 +9,14 @@
 
 namespace platform {
 
+// The line's time-outs in milliseconds, as Win32 COMMTIMEOUTS has them: a read ends after
+// ReadInterval of silence between two bytes or after ReadConstant + ReadPerByte per byte asked
+// for in all; a write after WriteConstant + WritePerByte per byte.
+struct SerialTimeouts {
+    uint32_t ReadInterval, ReadPerByte, ReadConstant, WritePerByte, WriteConstant;
+};
+inline constexpr SerialTimeouts LineTimeouts{15, 15, 300, 30, 100};
+
 class SerialPort {
 public:
     // Creates the read event, then the write event; the port itself is opened by Open.
@@ -23,8 +31,7 @@ public:
     static std::string DevicePath(int32_t portNumber);
 
     // Opens the device exclusively, 8N1, DTR on, no flow control, at baudRate, with the
-    // read time-outs 15 ms between bytes and 300 + 15 per byte in total, and the write time-out
-    // 100 + 30 per byte. False when the device cannot be opened; a refused setting is ignored.
+    // LineTimeouts. False when the device cannot be opened; a refused setting is ignored.
     bool Open(const std::string& devicePath, int32_t baudRate);
 
     // Reads up to count bytes: returns what arrived before the time-outs ran out, 0 on any

@@ -17,8 +17,9 @@ namespace platform {
 
 namespace {
 
-constexpr int kIntervalMs = 15, kReadConstantMs = 300, kReadPerByteMs = 15;
-constexpr int kWriteConstantMs = 100, kWritePerByteMs = 30;
+constexpr int kIntervalMs = LineTimeouts.ReadInterval, kReadConstantMs = LineTimeouts.ReadConstant,
+              kReadPerByteMs = LineTimeouts.ReadPerByte;
+constexpr int kWriteConstantMs = LineTimeouts.WriteConstant, kWritePerByteMs = LineTimeouts.WritePerByte;
 
 using Clock = std::chrono::steady_clock;
 

@@ -4,9 +4,6 @@
 
 #include <windows.h>
 
-#include <cstddef>
-#include <cstring>
-
 namespace platform {
 
 struct SerialPort::Impl {
@@ -66,12 +63,8 @@ bool SerialPort::Open(const std::string& devicePath, int32_t baudRate) {
         return false;
     }
 
-    COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = 15;
-    timeouts.ReadTotalTimeoutMultiplier = 15;
-    timeouts.ReadTotalTimeoutConstant = 300;
-    timeouts.WriteTotalTimeoutMultiplier = 30;
-    timeouts.WriteTotalTimeoutConstant = 100;
+    COMMTIMEOUTS timeouts{LineTimeouts.ReadInterval, LineTimeouts.ReadPerByte, LineTimeouts.ReadConstant,
+                          LineTimeouts.WritePerByte, LineTimeouts.WriteConstant};
     SetCommTimeouts(impl_->PortHandle, &timeouts);
 
     DCB dcb{};
@@ -81,10 +74,22 @@ bool SerialPort::Open(const std::string& devicePath, int32_t baudRate) {
     dcb.ByteSize = 8;
     dcb.Parity = NOPARITY;
     dcb.StopBits = ONESTOPBIT;
-    // The whole word of flag bits: fBinary and DTR_CONTROL_ENABLE, every other flag off.
-    static_assert(offsetof(DCB, BaudRate) + sizeof(DWORD) + sizeof(DWORD) == offsetof(DCB, wReserved));
-    const uint32_t flags = 0x11;
-    std::memcpy(reinterpret_cast<char*>(&dcb) + offsetof(DCB, BaudRate) + sizeof(DWORD), &flags, sizeof flags);
+    // Binary mode and DTR on; no parity check, no flow control of either kind, no character
+    // replacement, no abort on errors.
+    dcb.fBinary = TRUE;
+    dcb.fParity = FALSE;
+    dcb.fOutxCtsFlow = FALSE;
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fTXContinueOnXoff = FALSE;
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+    dcb.fErrorChar = FALSE;
+    dcb.fNull = FALSE;
+    dcb.fRtsControl = RTS_CONTROL_DISABLE;
+    dcb.fAbortOnError = FALSE;
+    dcb.fDummy2 = 0;
     SetCommState(impl_->PortHandle, &dcb);
     return true;
 }

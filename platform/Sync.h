@@ -3,7 +3,6 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
-#include <exception>
 #include <functional>
 #include <memory>
 
@@ -44,8 +43,6 @@ public:
     void Set();
     // True when the event was signalled within the time-out (milliseconds).
     bool Wait(uint32_t timeoutMs);
-    // The native handle (a Win32 HANDLE on Windows, null elsewhere).
-    void* NativeHandle() const;
 private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
@@ -53,7 +50,7 @@ private:
 
 // A thread created suspended. Resume() starts the body once; destroying a thread that was
 // never resumed ends it without running the body. Join() waits for the end. A failure that
-// escapes the body ends the thread and is kept in the object, as nobody is there to be told.
+// escapes the body ends the thread quietly: nobody is there to be told.
 class Thread {
 public:
     explicit Thread(std::function<void()> body);
@@ -62,9 +59,7 @@ public:
     Thread& operator=(const Thread&) = delete;
     void Resume();
     void Join();
-    bool Finished() const;
     uint32_t Id() const;  // the operating-system thread identifier
-    std::exception_ptr Failure() const;
 private:
     struct Impl;
     std::unique_ptr<Impl> impl_;

@@ -34,7 +34,6 @@ bool Event::Wait(uint32_t timeoutMs) {
     if (got) impl_->signalled = false;  // automatic reset
     return got;
 }
-void* Event::NativeHandle() const { return nullptr; }
 
 namespace {
 std::atomic<uint32_t> nextThreadId{1000};
@@ -54,9 +53,7 @@ struct Thread::Impl {
     std::condition_variable cv;
     bool resumed = false;
     bool run = false;
-    std::atomic<bool> finished{false};
     std::atomic<uint32_t> id{0};
-    std::exception_ptr failure;
     std::thread thread;
 };
 
@@ -78,9 +75,8 @@ Thread::Thread(std::function<void()> body) : impl_(std::make_unique<Impl>()) {
         bool run = p->run;
         g.unlock();
         if (run) {
-            try { p->body(); } catch (...) { p->failure = std::current_exception(); }
+            try { p->body(); } catch (...) {}
         }
-        p->finished = true;
     });
     std::unique_lock<std::mutex> g(started);
     startedCv.wait(g, [&] { return haveId; });
@@ -108,9 +104,7 @@ void Thread::Resume() {
 void Thread::Join() {
     if (impl_->thread.joinable()) impl_->thread.join();
 }
-bool Thread::Finished() const { return impl_->finished; }
 uint32_t Thread::Id() const { return impl_->id; }
-std::exception_ptr Thread::Failure() const { return impl_->finished ? impl_->failure : nullptr; }
 
 namespace {
 struct Queue {

@@ -20,7 +20,6 @@ Event::Event() : impl_(std::make_unique<Impl>()) { impl_->h = CreateEventA(nullp
 Event::~Event() { if (impl_->h) CloseHandle(impl_->h); }
 void Event::Set() { SetEvent(impl_->h); }
 bool Event::Wait(uint32_t timeoutMs) { return WaitForSingleObject(impl_->h, timeoutMs) == WAIT_OBJECT_0; }
-void* Event::NativeHandle() const { return impl_->h; }
 
 uint32_t CurrentThreadId() { return GetCurrentThreadId(); }
 void SleepMs(uint32_t ms) { Sleep(ms); }
@@ -31,11 +30,10 @@ struct Thread::Impl {
     DWORD id = 0;
     bool resumed = false;
     volatile LONG run = 0;
-    std::exception_ptr failure;
     static DWORD WINAPI Trampoline(LPVOID arg) {
         auto* p = static_cast<Impl*>(arg);
         if (InterlockedCompareExchange(&p->run, 0, 0)) {
-            try { p->body(); } catch (...) { p->failure = std::current_exception(); }
+            try { p->body(); } catch (...) {}
         }
         return 0;
     }
@@ -64,9 +62,7 @@ void Thread::Resume() {
 }
 
 void Thread::Join() { WaitForSingleObject(impl_->handle, INFINITE); }
-bool Thread::Finished() const { return WaitForSingleObject(impl_->handle, 0) == WAIT_OBJECT_0; }
 uint32_t Thread::Id() const { return impl_->id; }
-std::exception_ptr Thread::Failure() const { return Finished() ? impl_->failure : nullptr; }
 
 bool PostToThread(uint32_t threadId, uint32_t message, uintptr_t wParam, intptr_t lParam) {
     return PostThreadMessageA(threadId, message, wParam, lParam) != 0;

@@ -68,7 +68,7 @@ void TCOMThread::Execute() {
         try {
             uint32_t length = 0;
             if (SendPoll(*this) && !Terminated() && ReadAnswer(*this, AnswerBuffer, length, LineSink) &&
-                !Terminated() && length > 10)
+                !Terminated() && CarriesCardNumber(length))
                 CardSink(CardNumberText(CardNumberField(AnswerBuffer), Bits));
         } catch (...) {
             // Whatever goes wrong in one cycle (memory, a log failure) costs that cycle, not the

@@ -40,7 +40,11 @@ bool ReadAnswer(IByteLink& link, TAnswerBuffer& AnswerBuffer, uint32_t& length, 
 // 25 bytes to a line, continuation lines starting with a blank.
 void TraceBytes(int code, const uint8_t* bytes, uint32_t count, const TLineSink& log);
 
-// The card number of an accepted answer of 11 bytes or more: offsets 5..8, lowest byte first.
+// Whether an accepted answer of this many bytes holds a card number: 11 bytes or more (an
+// answer without a card is shorter).
+constexpr bool CarriesCardNumber(uint32_t length) { return length > 10; }
+
+// The card number of an accepted answer that carries one: offsets 5..8, lowest byte first.
 uint32_t CardNumberField(const TAnswerBuffer& AnswerBuffer);
 
 // Keeps the low Bits bits (0 and 32: all of them), as unsigned decimal text.

@@ -125,13 +125,13 @@ void FillControls(HWND dialog, const TSettingsForm& form) {
     SendDlgItemMessageA(dialog, IDC_BAUDSCB, CB_SETCURSEL, static_cast<WPARAM>(form.BaudsIndex), 0);
     SendDlgItemMessageA(dialog, IDC_PASSWORDME, EM_LIMITTEXT, BitsFieldMaxDigits, 0);
     // A longer text from the settings file is shown whole; the operator can only shorten it.
-    SetControlText(dialog, IDC_PASSWORDME, form.PasswordText);
+    SetControlText(dialog, IDC_PASSWORDME, form.BitsText);
 }
 
 void CollectControls(HWND dialog, TSettingsForm& form) {
     form.COMPortText = ControlText(dialog, IDC_COMPORTSE);
     form.BaudsIndex = static_cast<int32_t>(SendDlgItemMessageA(dialog, IDC_BAUDSCB, CB_GETCURSEL, 0, 0));
-    form.PasswordText = ControlText(dialog, IDC_PASSWORDME);
+    form.BitsText = ControlText(dialog, IDC_PASSWORDME);
 }
 
 // The masked field takes digits only, pasted text included (ES_NUMBER filters typing alone).
@@ -186,9 +186,9 @@ INT_PTR CALLBACK SettingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
             form.COMPortSEExit();
             SetControlText(dialog, IDC_COMPORTSE, form.COMPortText);
         } else if (id == IDC_PASSWORDME && code == EN_KILLFOCUS) {
-            form.PasswordText = ControlText(dialog, IDC_PASSWORDME);
+            form.BitsText = ControlText(dialog, IDC_PASSWORDME);
             form.PasswordMEExit();
-            SetControlText(dialog, IDC_PASSWORDME, form.PasswordText);
+            SetControlText(dialog, IDC_PASSWORDME, form.BitsText);
         } else if (id == IDOK && code == BN_CLICKED) {
             CollectControls(dialog, form);
             EndDialog(dialog, IDOK);

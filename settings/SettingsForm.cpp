@@ -3,22 +3,13 @@
 #include <algorithm>
 #include <optional>
 
+#include "platform/Decimal.h"
+
 namespace {
 
-// A decimal integer with an optional sign, as a saturated 64-bit value: a long run of digits is
-// still a number, only a very large one. Nothing for any other text, an empty one included.
-std::optional<int64_t> DecimalValue(const std::string& text) {
-    size_t i = 0;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    if (i == text.size()) return std::nullopt;
-    int64_t value = 0;
-    for (; i < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9') return std::nullopt;
-        value = std::min<int64_t>(value * 10 + (text[i] - '0'), int64_t{1} << 40);
-    }
-    return negative ? -value : value;
-}
+// Typed numbers as a saturated 64-bit value: a long run of digits is still a number, only a very
+// large one.
+std::optional<int64_t> DecimalValue(const std::string& text) { return platform::SignedDecimal(text, int64_t{1} << 40); }
 
 int32_t PortInRange(int64_t value) { return static_cast<int32_t>(std::clamp<int64_t>(value, MinPort, MaxPort)); }
 
@@ -51,7 +42,7 @@ std::string MaskDigits(const std::string& text) {
 TSettingsForm::TSettingsForm(int32_t port, int32_t baud, const std::string& bitsText)
     : COMPortText(std::to_string(PortInRange(port))),
       BaudsIndex(BaudIndexOf(baud)),
-      PasswordText(bitsText),
+      BitsText(bitsText),
       shownPort_(PortInRange(port)) {}
 
 int32_t TSettingsForm::COMPortValue() const {
@@ -61,10 +52,10 @@ int32_t TSettingsForm::COMPortValue() const {
 
 void TSettingsForm::COMPortSEExit() { COMPortText = std::to_string(COMPortValue()); }
 
-void TSettingsForm::PasswordMEExit() { PasswordText = ApplyBitsRule(PasswordText); }
+void TSettingsForm::PasswordMEExit() { BitsText = ApplyBitsRule(BitsText); }
 
 void TSettingsForm::Confirm(int32_t& port, int32_t& baud, std::string& bitsText) const {
     port = COMPortValue();
     baud = BaudAtIndex(BaudsIndex);
-    bitsText = ApplyBitsRule(PasswordText);
+    bitsText = ApplyBitsRule(BitsText);
 }

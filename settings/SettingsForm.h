@@ -33,7 +33,7 @@ public:
     // The controls' contents as the operator sees and edits them.
     std::string COMPortText;                 // text of the spin field COMPortSE
     int32_t BaudsIndex = FallbackBaudIndex;  // selected item of BaudsCB, -1 for none
-    std::string PasswordText;                // text of the masked edit PasswordME
+    std::string BitsText;                    // text of the masked edit PasswordME (the bits)
 
     // Fills the controls from the values handed to the dialog.
     TSettingsForm(int32_t port, int32_t baud, const std::string& bitsText);

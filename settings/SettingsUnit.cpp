@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "platform/Files.h"
-#include "settings/SettingsFile.h"
 #include "settings/SettingsForm.h"
 #include "xml/XmlBinary.h"
 #include "xml/XmlLib.h"
@@ -318,8 +317,8 @@ void LoadSettings(const std::string& SettingsFileName, const std::string& Settin
     // without settings: the reader must not start on a port nobody chose.
     const TFileRead read = ReadFileBytes(fileName);
     if (!read.complete)
-        throw std::runtime_error(std::string(read.opened ? "Cannot read file \"" : "Cannot open file \"") + path +
-                                 "\". " + read.error.message);
+        throw std::runtime_error(
+            platform::FileFailureText(read.opened ? "Cannot read file" : "Cannot open file", fileName, read.error.message));
 
     XmlRef<IXmlDocument> document = xml::NewXmlDocument("", "1.0");
     WithPlaceOfStop(path, [&] { document->LoadXmlText(read.bytes); });
@@ -371,7 +370,8 @@ void LoadSettings(const std::string& SettingsFileName, const std::string& Settin
 void SaveSettings(const std::string& SettingsFileName, const std::string& SettingsSection,
                   const TReaderSettings& ReaderSettings) {
     const std::string& fileName = SettingsFileName;
-    if (fileName.empty()) throw std::runtime_error("Cannot create file \"\". The settings file has no name");
+    if (fileName.empty())
+        throw std::runtime_error(platform::FileFailureText("Cannot create file", "", "The settings file has no name"));
     std::optional<std::string> existing;
     if (platform::PathExists(fileName)) {
         // Read as a document load reads it: no other handle may write it meanwhile.
@@ -382,7 +382,7 @@ void SaveSettings(const std::string& SettingsFileName, const std::string& Settin
     std::string text;
     WithPlaceOfStop(platform::FullPathName(fileName),
                     [&] { text = SettingsFileText(existing, SettingsSection, ReaderSettings); });
-    ReplaceFileContent(fileName, text);
+    platform::ReplaceFileContent(fileName, text);
 }
 
 void SetApplicationHandle(void* appHandle) { applicationHandle = appHandle; }

@@ -12,28 +12,22 @@
 #include <cstring>
 #include <string>
 
+#include "driver/kra_MCR_Serial.h"  // the declarations only: the functions come from the loaded DLL
+
 namespace {
 
-typedef unsigned char(__stdcall* InitializeFn)(const unsigned char*, const unsigned char*, const unsigned char*, void*);
-typedef unsigned char(__stdcall* BoolFn)();
-typedef unsigned char(__stdcall* EnableFn)(uint32_t, uint32_t, uint32_t);
-typedef int32_t(__stdcall* IntFn)();
-typedef const char*(__stdcall* TextFn)();
-typedef void(__stdcall* DescriptionFn)(const char**, const char**);
-typedef void(__stdcall* VoidFn)();
-
 struct Driver {
-    InitializeFn Initialize;
-    BoolFn Finalize;
-    EnableFn EnableDevice;
-    BoolFn DisableDevice;
-    IntFn GetInputBufferLen;
-    TextFn GetBuffer;
-    BoolFn ClearBuffer;
-    DescriptionFn DeviceDescription;
-    VoidFn ConfigDialog;
-    TextFn GetLastErrorText;
-    IntFn GetDeviceType;
+    decltype(&KRA_Initialize) Initialize;
+    decltype(&KRA_Finalize) Finalize;
+    decltype(&KRA_EnableDevice) EnableDevice;
+    decltype(&KRA_DisableDevice) DisableDevice;
+    decltype(&KRA_GetInputBufferLen) GetInputBufferLen;
+    decltype(&KRA_GetBuffer) GetBuffer;
+    decltype(&KRA_ClearBuffer) ClearBuffer;
+    decltype(&KRA_DeviceDescription) DeviceDescription;
+    decltype(&KRA_ConfigDialog) ConfigDialog;
+    decltype(&KRA_GetLastErrorText) GetLastErrorText;
+    decltype(&KRA_GetDeviceType) GetDeviceType;
 };
 
 const UINT kNotifyMessage = WM_USER + 1;
@@ -145,13 +139,6 @@ bool Load(const std::string& path, Driver& d) {
            Bind(dll, "KRA_GetDeviceType", d.GetDeviceType);
 }
 
-std::string Prefixed(const std::string& text) {
-    size_t n = text.size() > 255 ? 255 : text.size();
-    std::string prefixed(1, char(n));
-    prefixed.append(text, 0, n);
-    return prefixed;
-}
-
 long long NowMicros() {
     FILETIME ft;
     GetSystemTimePreciseAsFileTime(&ft);
@@ -251,7 +238,8 @@ int main(int argc, char** argv) {
 
     bool allOk = true;
     for (int cycle = 0; cycle < (o.cycles < 1 ? 1 : o.cycles); ++cycle) {
-        std::string file = Prefixed(o.settings), section = Prefixed(o.section), log = Prefixed(o.log);
+        std::string file = kra::LengthPrefixed(o.settings), section = kra::LengthPrefixed(o.section),
+                    log = kra::LengthPrefixed(o.log);
         bool started = d.Initialize(reinterpret_cast<const unsigned char*>(file.data()),
                                     reinterpret_cast<const unsigned char*>(section.data()),
                                     reinterpret_cast<const unsigned char*>(log.data()), window) != 0;

@@ -3,26 +3,20 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "driver/Main.h"
 #include "settings/SettingsForm.h"
-#include "tests/settings/TempFolder.h"
+#include "tests/support/TempFolder.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string Slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 class ConfigDialog : public ::testing::Test {
 protected:
-    fs::path folder = FreshTempFolder("config-dialog");
+    TempFolder temp;
+    fs::path folder = temp.Path();
     fs::path file = folder / "host.xml";
     TSettingsForm* shown = nullptr;  // what the operator saw, for the checks
 
@@ -33,7 +27,6 @@ protected:
     }
     void TearDown() override {
         SetSettingsOperator(nullptr);
-        fs::remove_all(folder);
     }
 };
 
@@ -41,15 +34,15 @@ TEST_F(ConfigDialog, ConfirmedDialogWritesTheNewFile) {
     SetSettingsOperator([](TSettingsForm& form) {
         EXPECT_EQ(form.COMPortText, "1");
         EXPECT_EQ(form.BaudsIndex, 6);
-        EXPECT_EQ(form.PasswordText, "0");
+        EXPECT_EQ(form.BitsText, "0");
         form.COMPortText = "3";
         form.COMPortSEExit();
-        form.PasswordText = "24";
+        form.BitsText = "24";
         form.PasswordMEExit();
         return true;
     });
     KRA_ConfigDialog();
-    EXPECT_EQ(Slurp(file),
+    EXPECT_EQ(ReadBytes(file),
               "<?xml version=\"1.0\" encoding=\"windows-1251\"?>\r\n<XML>\r\n\t<Devices>\r\n\t\t"
               "<KRA_MCR_Serial COM_Number=\"3\" Baud=\"9600\" Bits=\"24\"/>\r\n\t</Devices>\r\n</XML>");
     EXPECT_EQ(DriverState.ReaderSettings.COM_Number, 3);
@@ -59,16 +52,16 @@ TEST_F(ConfigDialog, ConfirmedDialogWritesTheNewFile) {
 TEST_F(ConfigDialog, EmptiedBitsAreStoredAsZeroAndOutOfRangeAs24) {
     DriverState.ReaderSettings = TReaderSettings{3, 19200, 24};
     SetSettingsOperator([](TSettingsForm& form) {
-        form.PasswordText = "";
+        form.BitsText = "";
         form.PasswordMEExit();
         return true;
     });
     KRA_ConfigDialog();
     EXPECT_EQ(DriverState.ReaderSettings.Bits, 0);
-    EXPECT_NE(Slurp(file).find("Bits=\"0\""), std::string::npos);
+    EXPECT_NE(ReadBytes(file).find("Bits=\"0\""), std::string::npos);
 
     SetSettingsOperator([](TSettingsForm& form) {
-        form.PasswordText = "99";
+        form.BitsText = "99";
         return true;
     });
     KRA_ConfigDialog();

@@ -12,16 +12,15 @@
 
 #include "driver/Main.h"
 #include "log/Log_File.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 
-std::string Prefixed(const std::string& text) { return std::string(1, char(text.size())) + text; }
 
-// A log folder of the test's own, with its final separator.
+// A log folder of the program's own, with its final separator.
 std::string TempLogPath() {
-    auto dir = std::filesystem::temp_directory_path() / "kra_handover_tests";
-    std::filesystem::create_directories(dir);
-    return (dir / "").string();
+    static const TempFolder folder("handover");
+    return folder.Dir();
 }
 const unsigned char* U(const std::string& s) { return reinterpret_cast<const unsigned char*>(s.data()); }
 
@@ -104,10 +103,9 @@ TEST_F(HandOver, FailedPostStillLocksTheBuffer) {
 
 // With a log that lets level 10 through, each decision of the hand-over shows, in order.
 TEST_F(HandOver, DecisionsAreLoggedInOrder) {
-    namespace fs = std::filesystem;
-    const fs::path file = fs::temp_directory_path() / "kra_handover_decisions.log";
-    fs::remove(file);
-    DriverState.DriverLog = std::make_shared<TLogFile>(file.string(), 5120, 10, 0, 5, false);
+    const TempFolder temp;
+    const std::string file = temp.At("kra_handover_decisions.log");
+    DriverState.DriverLog = std::make_shared<TLogFile>(file, 5120, 10, 0, 5, false);
 
     KRA_EnableDevice(platform::CurrentThreadId(), 0, kNotify);
     DeliverCard("1");
@@ -117,8 +115,7 @@ TEST_F(HandOver, DecisionsAreLoggedInOrder) {
     DeliverCard("3");  // disabled only
     DriverState.DriverLog.reset();
 
-    std::ifstream in(file, std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string bytes = ReadBytes(file);
     std::vector<std::string> lines;
     for (size_t at = 0, end; (end = bytes.find("\r\n", at)) != std::string::npos; at = end + 2)
         lines.push_back(bytes.substr(at + 25, end - at - 25));  // without the time stamp
@@ -128,8 +125,6 @@ TEST_F(HandOver, DecisionsAreLoggedInOrder) {
         "      Device disabled", "      Clear buffer", "         Message : 3",
         "      Device disabled"};
     EXPECT_EQ(lines, expected);
-    in.close();
-    fs::remove(file);
 }
 
 TEST(Exports, ConstantsInEveryState) {
@@ -153,7 +148,8 @@ TEST(Exports, OddCallOrdersDoNotCrash) {
     EXPECT_EQ(KRA_Finalize(), 1);     // before any start
     EXPECT_EQ(KRA_ClearBuffer(), 1);  // after the stop
     EXPECT_EQ(KRA_GetBuffer(), nullptr);
-    const std::string file = Prefixed("none.xml"), section = Prefixed("Devices"), log = Prefixed(TempLogPath());
+    const std::string file = kra::LengthPrefixed("none.xml"), section = kra::LengthPrefixed("Devices"),
+                      log = kra::LengthPrefixed(TempLogPath());
     KRA_EnableDevice(1, 0, 2);
     const bool started = KRA_Initialize(U(file), U(section), U(log), nullptr);
     EXPECT_FALSE(DriverState.DeviceEnabled.load());  // the start disables the device
@@ -168,10 +164,10 @@ TEST(Exports, OddCallOrdersDoNotCrash) {
 }
 
 TEST(Exports, LengthPrefixedTextsTakeTheirStatedLength) {
-    std::string section = Prefixed("Devices") + "garbage that follows";
+    std::string section = kra::LengthPrefixed("Devices") + "garbage that follows";
     std::string longName(255, 'n');
-    std::string file = Prefixed(longName) + "xyz";
-    std::string log = Prefixed(TempLogPath());
+    std::string file = kra::LengthPrefixed(longName) + "xyz";
+    std::string log = kra::LengthPrefixed(TempLogPath());
     KRA_Initialize(U(file), U(section), U(log), nullptr);
     EXPECT_EQ(DriverState.SettingsSection, "Devices");
     EXPECT_EQ(DriverState.SettingsFileName, longName);

@@ -2,29 +2,22 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "driver/Main.h"
-#include "tests/settings/TempFolder.h"
+#include "tests/support/TempFolder.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string Prefixed(const std::string& text) { return std::string(1, char(text.size())) + text; }
 const unsigned char* U(const std::string& s) { return reinterpret_cast<const unsigned char*>(s.data()); }
 
-std::string Slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 TEST(InitializeWithSettings, UnusableFileIsReportedAsAStartFailure) {
-    const fs::path folder = FreshTempFolder("initialize");
+    const TempFolder temp;
+    const fs::path folder = temp.Path();
     const fs::path file = folder / "host.xml";
-    const std::string logPath = folder.string() + static_cast<char>(fs::path::preferred_separator);
+    const std::string logPath = temp.Dir();
 
     const struct {
         const char* name;
@@ -35,18 +28,19 @@ TEST(InitializeWithSettings, UnusableFileIsReportedAsAStartFailure) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        std::ofstream(file, std::ios::binary | std::ios::trunc) << c.text;
-        const std::string name = Prefixed(file.string()), section = Prefixed("Devices"), log = Prefixed(logPath);
+        WriteBytes(file, c.text);
+        const std::string name = kra::LengthPrefixed(file.string()), section = kra::LengthPrefixed("Devices"),
+                          log = kra::LengthPrefixed(logPath);
         EXPECT_EQ(KRA_Initialize(U(name), U(section), U(log), nullptr), 0);
         const std::string message = KRA_GetLastErrorText();
         EXPECT_FALSE(message.empty());
         EXPECT_EQ(DriverState.PollingThread, nullptr);  // no port was opened
         EXPECT_EQ(KRA_Finalize(), 1);
-        const std::string logText = Slurp(folder / "kra_MCR_Serial.01.log");
+        const std::string logText = ReadBytes(folder / "kra_MCR_Serial.01.log");
         EXPECT_NE(logText.find("      Configuration error: " + message + "\r\n"), std::string::npos) << logText;
         EXPECT_EQ(logText.find("Create thread"), std::string::npos);
     }
-    fs::remove_all(folder);
+    DriverState.LastErrorText.clear();  // the other driver tests start from a fresh process's state
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "driver/Main.h"
 #include "platform/Files.h"
 #include "reader/COM_Thread.h"
+#include "tests/support/TempFolder.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -28,13 +29,9 @@ namespace {
 
 const char kSep = char(fs::path::preferred_separator);
 
-std::string Prefixed(const std::string& text) { return std::string(1, char(text.size())) + text; }
 const unsigned char* U(const std::string& s) { return reinterpret_cast<const unsigned char*>(s.data()); }
 
-std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+std::string Read(const std::string& path) { return ReadBytes(path); }
 
 struct Line {
     bool stamped;
@@ -71,22 +68,13 @@ void Append(std::vector<Line>& to, const std::vector<Line>& more) { to.insert(to
 
 class DriverLogLines : public ::testing::Test {
 protected:
-    void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        folder = fs::temp_directory_path() / "kra_driver_log_tests" / info->name();
-        fs::remove_all(folder);
-        fs::create_directories(folder);
-        dir = folder.string() + kSep;
-        platform::EnsureMessageQueue();
-    }
+    void SetUp() override { platform::EnsureMessageQueue(); }
     void TearDown() override {
         KRA_Finalize();
 #ifndef _WIN32
         unsetenv("KRA_COM1");
         if (master >= 0) close(master);
 #endif
-        std::error_code ignored;
-        fs::remove_all(folder, ignored);
     }
 
     // Gives port 1 a device that opens (a pseudo-terminal nobody answers on) or one that does not.
@@ -108,7 +96,8 @@ protected:
     }
 
     bool Initialize(const std::string& logPath) {
-        const std::string settings = Prefixed(dir + "none.xml"), section = Prefixed("Devices"), log = Prefixed(logPath);
+        const std::string settings = kra::LengthPrefixed(dir + "none.xml"), section = kra::LengthPrefixed("Devices"),
+                          log = kra::LengthPrefixed(logPath);
         return KRA_Initialize(U(settings), U(section), U(log), nullptr) != 0;
     }
 
@@ -133,8 +122,9 @@ protected:
         return lines;
     }
 
-    fs::path folder;
-    std::string dir;
+    TempFolder temp;
+    fs::path folder = temp.Path();
+    std::string dir = temp.Dir();
     int master = -1;
 };
 

@@ -13,35 +13,18 @@
 #include <string>
 
 #include "platform/Files.h"
+#include "tests/support/TempFolder.h"
 
 namespace fs = std::filesystem;
 
 class LogFolder : public ::testing::Test {
 protected:
-    void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = std::string(info->test_suite_name()) + "." + info->name();
-        std::replace(name.begin(), name.end(), '/', '_');  // parameterized names
-        folder = fs::temp_directory_path() / "kra_log_tests" / name;
-        fs::remove_all(folder);
-        fs::create_directories(folder);
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(folder, ignored);
-    }
     // The folder as a log path prefix, ending in the native separator.
-    std::string Dir() const { return folder.string() + char(fs::path::preferred_separator); }
+    std::string Dir() const { return temp_.Dir(); }
     std::string At(const std::string& name) const { return Dir() + name; }
 
-    static std::string Read(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    static void Write(const std::string& path, const std::string& bytes) {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out << bytes;
-    }
+    static std::string Read(const std::string& path) { return ReadBytes(path); }
+    static void Write(const std::string& path, const std::string& bytes) { WriteBytes(path, bytes); }
     static bool Exists(const std::string& path) { return fs::exists(path); }
     std::set<std::string> Names() const {
         std::set<std::string> names;
@@ -53,7 +36,11 @@ protected:
         fs::last_write_time(path, fs::file_time_type::clock::now() - age);
     }
 
-    fs::path folder;
+private:
+    TempFolder temp_;
+
+protected:
+    fs::path folder = temp_.Path();
 };
 
 // The local date as daily file names carry it: YYYY-MM-DD.

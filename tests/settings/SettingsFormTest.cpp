@@ -40,7 +40,7 @@ TEST(SettingsForm, OpensWithTheStoredValuesAndConfirmsThemUnchanged) {
     TSettingsForm form(3, 19200, "24");
     EXPECT_EQ(form.COMPortText, "3");
     EXPECT_EQ(form.BaudsIndex, 8);
-    EXPECT_EQ(form.PasswordText, "24");
+    EXPECT_EQ(form.BitsText, "24");
     int32_t port = 0, baud = 0;
     std::string bits;
     form.Confirm(port, baud, bits);
@@ -79,12 +79,12 @@ TEST(SettingsForm, SpinFieldKeepsItsValueWithin1To255) {
 
 TEST(SettingsForm, LeavingTheBitsFieldAppliesTheRule) {
     TSettingsForm form(1, 9600, "0");
-    form.PasswordText = "33";
+    form.BitsText = "33";
     form.PasswordMEExit();
-    EXPECT_EQ(form.PasswordText, "24");
-    form.PasswordText = "";
+    EXPECT_EQ(form.BitsText, "24");
+    form.BitsText = "";
     form.PasswordMEExit();
-    EXPECT_EQ(form.PasswordText, "");
+    EXPECT_EQ(form.BitsText, "");
 }
 
 #ifndef _WIN32
@@ -99,7 +99,7 @@ TEST_F(SettingsDialog, ConfirmedEditsAreReturned) {
         form.COMPortText = "12";
         form.COMPortSEExit();
         form.BaudsIndex = 12;
-        form.PasswordText = "99";  // confirmed with Enter, without leaving the field
+        form.BitsText = "99";  // confirmed with Enter, without leaving the field
         return true;
     });
     int32_t port = 3, baud = 19200;
@@ -114,7 +114,7 @@ TEST_F(SettingsDialog, CancelledOrUnplayedDialogChangesNothing) {
     SetSettingsOperator([](TSettingsForm& form) {
         form.COMPortText = "12";
         form.BaudsIndex = 0;
-        form.PasswordText = "";
+        form.BitsText = "";
         return false;
     });
     int32_t port = 3, baud = 5000;

@@ -6,17 +6,14 @@
 #endif
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <optional>
 #include <vector>
-#include <iterator>
 #include <string>
 
 #include "platform/Files.h"
-#include "settings/SettingsFile.h"
 #include "settings/SettingsUnit.h"
-#include "tests/settings/TempFolder.h"
+#include "tests/support/TempFolder.h"
 #include "xml/XmlLib.h"
 
 namespace fs = std::filesystem;
@@ -30,19 +27,10 @@ std::string NewFile(const std::string& section, const std::string& element) {
     return Declaration + "\r\n<XML>\r\n\t<" + section + ">\r\n\t\t" + element + "\r\n\t</" + section + ">\r\n</XML>";
 }
 
-std::string Slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void Put(const fs::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
-
 class SettingsStore : public ::testing::Test {
 protected:
-    fs::path folder, file;
+    TempFolder temp;
+    fs::path folder = temp.Path(), file = folder / "host.xml";
     // What the driver keeps and hands to the store.
     std::string SettingsFileName, SettingsSection;
     TReaderSettings ReaderSettings;
@@ -52,15 +40,9 @@ protected:
     }
 
     void SetUp() override {
-        folder = FreshTempFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
-        file = folder / "host.xml";
         SettingsFileName = file.string();
         SettingsSection = "Devices";
         ReaderSettings = TReaderSettings{77, 77, 77};
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(folder, ignored);
     }
 
     void Save(int32_t port, int32_t baud, int32_t bits) {
@@ -80,8 +62,8 @@ TEST_F(SettingsStore, NoFileGivesDefaultsAndASaveWritesTheSixLineFile) {
     EXPECT_FALSE(fs::exists(file));  // a load never creates the file
 
     Save(3, 9600, 24);
-    EXPECT_EQ(Slurp(file), NewFile("Devices", "<KRA_MCR_Serial COM_Number=\"3\" Baud=\"9600\" Bits=\"24\"/>"));
-    EXPECT_FALSE(fs::exists(ReplacementFileName(file.string())));
+    EXPECT_EQ(ReadBytes(file), NewFile("Devices", "<KRA_MCR_Serial COM_Number=\"3\" Baud=\"9600\" Bits=\"24\"/>"));
+    EXPECT_FALSE(fs::exists(platform::ReplacementFileName(file.string())));
     LoadSettings();
     ExpectSettings(3, 9600, 24);
 }
@@ -108,7 +90,7 @@ TEST_F(SettingsStore, LoadTakesWhatTheFileHoldsAndDefaultsTheRest) {
         {"declaration and comment only", Declaration + "\r\n<!-- host settings -->", 1, 9600, 0},
     };
     for (const auto& c : cases) {
-        Put(file, c.text);
+        WriteBytes(file, c.text);
         ReaderSettings = TReaderSettings{77, 77, 77};
         LoadSettings();
         SCOPED_TRACE(c.name);
@@ -117,22 +99,22 @@ TEST_F(SettingsStore, LoadTakesWhatTheFileHoldsAndDefaultsTheRest) {
 }
 
 TEST_F(SettingsStore, ValueThatIsNotANumberFailsTheLoadAfterTheValuesReadBeforeIt) {
-    Put(file, "<XML><Devices><KRA_MCR_Serial COM_Number=\"x\" Baud=\"19200\" Bits=\"8\"/></Devices></XML>");
+    WriteBytes(file, "<XML><Devices><KRA_MCR_Serial COM_Number=\"x\" Baud=\"19200\" Bits=\"8\"/></Devices></XML>");
     EXPECT_THROW(LoadSettings(), xml::TXmlError);
     ExpectSettings(1, 9600, 0);
 
-    Put(file, "<XML><Devices><KRA_MCR_Serial COM_Number=\"5\" Baud=\"x\" Bits=\"8\"/></Devices></XML>");
+    WriteBytes(file, "<XML><Devices><KRA_MCR_Serial COM_Number=\"5\" Baud=\"x\" Bits=\"8\"/></Devices></XML>");
     EXPECT_THROW(LoadSettings(), xml::TXmlError);
     ExpectSettings(5, 9600, 0);
 }
 
 TEST_F(SettingsStore, FileThatDoesNotParseFailsBothWaysAndStaysUntouched) {
     const std::string broken = "<XML><Devices><KRA_MCR_Serial COM_Number=\"5\"/></Devices>";
-    Put(file, broken);
+    WriteBytes(file, broken);
     EXPECT_THROW(LoadSettings(), xml::TXmlError);
     ExpectSettings(1, 9600, 0);
     EXPECT_THROW(Save(2, 9600, 0), xml::TXmlError);
-    EXPECT_EQ(Slurp(file), broken);
+    EXPECT_EQ(ReadBytes(file), broken);
 }
 
 TEST_F(SettingsStore, SectionNameThatIsNotASimpleName) {
@@ -142,10 +124,10 @@ TEST_F(SettingsStore, SectionNameThatIsNotASimpleName) {
     EXPECT_THROW(Save(2, 9600, 0), xml::TXmlError);
     EXPECT_FALSE(fs::exists(file));
 
-    Put(file, "<XML/>");
+    WriteBytes(file, "<XML/>");
     EXPECT_THROW(LoadSettings(), xml::TXmlError);
     EXPECT_THROW(Save(2, 9600, 0), xml::TXmlError);
-    EXPECT_EQ(Slurp(file), "<XML/>");
+    EXPECT_EQ(ReadBytes(file), "<XML/>");
 }
 
 TEST_F(SettingsStore, BinaryFileIsRead) {
@@ -154,7 +136,7 @@ TEST_F(SettingsStore, BinaryFileIsRead) {
     element->WriteIntAttr("COM_Number", 6);
     element->WriteIntAttr("Baud", 57600);
     element->WriteIntAttr("Bits", 16);
-    Put(file, document->GetBinaryXml());
+    WriteBytes(file, document->GetBinaryXml());
     LoadSettings();
     ExpectSettings(6, 57600, 16);
 }
@@ -171,27 +153,27 @@ TEST_F(SettingsStore, SaveKeepsTheHostsContentInOrderAndUpdatesTheFirstElementOn
         text.replace(text.find('@'), 1, added);
         return text;
     };
-    Put(file, with("19200", ""));
+    WriteBytes(file, with("19200", ""));
     Save(3, 38400, 8);
-    EXPECT_EQ(Slurp(file), with("38400", " COM_Number=\"3\" Bits=\"8\""));
+    EXPECT_EQ(ReadBytes(file), with("38400", " COM_Number=\"3\" Bits=\"8\""));
 }
 
 TEST_F(SettingsStore, SaveAppendsASectionWithTheExactName) {
-    Put(file, "<XML><devices><KRA_MCR_Serial COM_Number=\"4\"/></devices></XML>");
+    WriteBytes(file, "<XML><devices><KRA_MCR_Serial COM_Number=\"4\"/></devices></XML>");
     Save(2, 9600, 0);
-    EXPECT_EQ(Slurp(file), "<XML><devices><KRA_MCR_Serial COM_Number=\"4\"/></devices>"
+    EXPECT_EQ(ReadBytes(file), "<XML><devices><KRA_MCR_Serial COM_Number=\"4\"/></devices>"
                            "<Devices><KRA_MCR_Serial COM_Number=\"2\" Baud=\"9600\" Bits=\"0\"/></Devices></XML>");
 }
 
 TEST_F(SettingsStore, FileWithoutRootGetsOneAndKeepsWhatItHeld) {
     for (const char* nothing : {"", " \r\n\t"}) {
-        Put(file, nothing);
+        WriteBytes(file, nothing);
         Save(3, 9600, 24);
-        EXPECT_EQ(Slurp(file), NewFile("Devices", "<KRA_MCR_Serial COM_Number=\"3\" Baud=\"9600\" Bits=\"24\"/>"));
+        EXPECT_EQ(ReadBytes(file), NewFile("Devices", "<KRA_MCR_Serial COM_Number=\"3\" Baud=\"9600\" Bits=\"24\"/>"));
     }
-    Put(file, Declaration + "\n<!-- kept -->");
+    WriteBytes(file, Declaration + "\n<!-- kept -->");
     Save(3, 9600, 24);
-    EXPECT_EQ(Slurp(file), Declaration + "\n<!-- kept -->\n<XML>\n\t<Devices>\n\t\t"
+    EXPECT_EQ(ReadBytes(file), Declaration + "\n<!-- kept -->\n<XML>\n\t<Devices>\n\t\t"
                                          "<KRA_MCR_Serial COM_Number=\"3\" Baud=\"9600\" Bits=\"24\"/>\n\t</Devices>\n</XML>");
 }
 
@@ -231,11 +213,11 @@ TEST_F(SettingsStore, SaveChangesNoByteOfTheHostsOwn) {
         };
         for (const auto& c : cases) {
             SCOPED_TRACE(std::string(c.name) + (nl == "\n" ? ", LF" : ", CR LF"));
-            Put(file, HostFile(nl, c.before));
+            WriteBytes(file, HostFile(nl, c.before));
             Save(3, 19200, 24);
-            EXPECT_EQ(Slurp(file), HostFile(nl, c.after));
+            EXPECT_EQ(ReadBytes(file), HostFile(nl, c.after));
             Save(3, 19200, 24);
-            EXPECT_EQ(Slurp(file), HostFile(nl, c.after));  // a second save changes nothing
+            EXPECT_EQ(ReadBytes(file), HostFile(nl, c.after));  // a second save changes nothing
             LoadSettings();
             ExpectSettings(3, 19200, 24);
         }
@@ -263,35 +245,35 @@ TEST_F(SettingsStore, AddedElementsFollowTheLayoutAround) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        Put(file, c.before);
+        WriteBytes(file, c.before);
         Save(2, 9600, 0);
-        EXPECT_EQ(Slurp(file), c.after);
+        EXPECT_EQ(ReadBytes(file), c.after);
         Save(2, 9600, 0);
-        EXPECT_EQ(Slurp(file), c.after);
+        EXPECT_EQ(ReadBytes(file), c.after);
     }
 }
 
 TEST_F(SettingsStore, BinaryFileIsSavedAsTextWithItsContent) {
     auto document = xml::NewXmlDocument("Host", "1.0");
     document->DocumentElement()->AppendChildElement("Window")->WriteIntAttr("Left", 10);
-    Put(file, document->GetBinaryXml());
+    WriteBytes(file, document->GetBinaryXml());
     Save(4, 9600, 0);
-    EXPECT_EQ(Slurp(file), Declaration + "\r\n<Host>\r\n\t<Window Left=\"10\"/>\r\n\t<Devices>\r\n\t\t"
+    EXPECT_EQ(ReadBytes(file), Declaration + "\r\n<Host>\r\n\t<Window Left=\"10\"/>\r\n\t<Devices>\r\n\t\t"
                                          "<KRA_MCR_Serial COM_Number=\"4\" Baud=\"9600\" Bits=\"0\"/>\r\n\t</Devices>\r\n</Host>");
 }
 
 TEST_F(SettingsStore, FailedWriteLeavesTheFileAsItWas) {
     const std::string before = "<XML><Devices><KRA_MCR_Serial COM_Number=\"4\"/></Devices></XML>";
-    Put(file, before);
-    fs::create_directory(ReplacementFileName(file.string()));  // the new file cannot be made
+    WriteBytes(file, before);
+    fs::create_directory(platform::ReplacementFileName(file.string()));  // the new file cannot be made
     EXPECT_THROW(Save(2, 9600, 0), std::exception);
-    EXPECT_EQ(Slurp(file), before);
-    fs::remove(ReplacementFileName(file.string()));
+    EXPECT_EQ(ReadBytes(file), before);
+    fs::remove(platform::ReplacementFileName(file.string()));
 
-    Put(ReplacementFileName(file.string()), "left over from an interrupted save");
+    WriteBytes(platform::ReplacementFileName(file.string()), "left over from an interrupted save");
     Save(2, 9600, 0);
-    EXPECT_NE(Slurp(file).find("COM_Number=\"2\""), std::string::npos);
-    EXPECT_FALSE(fs::exists(ReplacementFileName(file.string())));
+    EXPECT_NE(ReadBytes(file).find("COM_Number=\"2\""), std::string::npos);
+    EXPECT_FALSE(fs::exists(platform::ReplacementFileName(file.string())));
 }
 
 TEST_F(SettingsStore, MissingFolderFailsTheSave) {
@@ -305,7 +287,7 @@ TEST_F(SettingsStore, MissingFolderFailsTheSave) {
 // Only Win32 has share modes: a file the host holds open without sharing cannot be read.
 TEST_F(SettingsStore, LockedFileFailsBothWaysAndStaysUntouched) {
     const std::string before = "<XML><Devices><KRA_MCR_Serial COM_Number=\"4\"/></Devices></XML>";
-    Put(file, before);
+    WriteBytes(file, before);
     platform::File lock;
     ASSERT_TRUE(lock.Open(file.string(), platform::FileAccess::ReadWrite, platform::ShareNone,
                           platform::FileDisposition::OpenExisting));
@@ -313,24 +295,24 @@ TEST_F(SettingsStore, LockedFileFailsBothWaysAndStaysUntouched) {
     EXPECT_EQ(ReadWholeFile(file.string()), "");
     EXPECT_THROW(Save(2, 9600, 0), std::exception);
     lock.Close();
-    EXPECT_EQ(Slurp(file), before);
+    EXPECT_EQ(ReadBytes(file), before);
 }
 
 TEST_F(SettingsStore, ReplacedFileKeepsItsHiddenAttribute) {
-    Put(file, "<XML/>");
+    WriteBytes(file, "<XML/>");
     ASSERT_TRUE(SetFileAttributesA(file.string().c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
     Save(2, 9600, 0);
-    EXPECT_NE(Slurp(file).find("COM_Number=\"2\""), std::string::npos);
+    EXPECT_NE(ReadBytes(file).find("COM_Number=\"2\""), std::string::npos);
     EXPECT_TRUE(GetFileAttributesA(file.string().c_str()) & FILE_ATTRIBUTE_HIDDEN);
 }
 
 TEST_F(SettingsStore, ReadOnlyFileFailsTheSaveAndStaysUntouched) {
-    Put(file, "<XML/>");
+    WriteBytes(file, "<XML/>");
     ASSERT_TRUE(SetFileAttributesA(file.string().c_str(), FILE_ATTRIBUTE_READONLY));
     EXPECT_THROW(Save(2, 9600, 0), std::exception);
     SetFileAttributesA(file.string().c_str(), FILE_ATTRIBUTE_NORMAL);
-    EXPECT_EQ(Slurp(file), "<XML/>");
-    EXPECT_FALSE(fs::exists(ReplacementFileName(file.string())));
+    EXPECT_EQ(ReadBytes(file), "<XML/>");
+    EXPECT_FALSE(fs::exists(platform::ReplacementFileName(file.string())));
 }
 #endif
 
@@ -372,7 +354,7 @@ TEST_F(SettingsStore, LoadSaysWhyDefaultsStandAndWhatItDoesNotKnow) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         fs::remove(file);
-        if (c.text) Put(file, *c.text);
+        if (c.text) WriteBytes(file, *c.text);
         std::vector<std::string> lines;
         LoadSettings([&](const std::string& line) { lines.push_back(line); });
         std::vector<std::string> expected{"      Settings: file " + path + ", section Devices"};
@@ -392,16 +374,16 @@ TEST_F(SettingsStore, FailuresNameTheFileAndWhereInIt) {
         }
         return std::string("no TXmlError");
     };
-    Put(file, "<Host>\r\n\t<Devices>\r\n\t\t<KRA_MCR_Serial COM_Number=3/>");
+    WriteBytes(file, "<Host>\r\n\t<Devices>\r\n\t\t<KRA_MCR_Serial COM_Number=3/>");
     const std::string broken = "Ожидается строковая константа (" + path + ", line 3, column 30)";
     EXPECT_EQ(failure([&] { LoadSettings(); }), broken);
     EXPECT_EQ(failure([&] { Save(2, 9600, 0); }), broken);
 
-    Put(file, std::string("< binary-xml >") + std::string(4, '\0') + "\x7F" + "ab");
+    WriteBytes(file, std::string("< binary-xml >") + std::string(4, '\0') + "\x7F" + "ab");
     EXPECT_EQ(failure([&] { LoadSettings(); }), "Ошибка чтения данных. (" + path + ", byte 19)");
 
     const std::string notANumber = failure([] { xml::ValueAsInt32(xml::TaggedValue("fast")); });
-    Put(file, "<Host><Devices><KRA_MCR_Serial COM_Number=\"2\" Baud=\"fast\"/></Devices></Host>");
+    WriteBytes(file, "<Host><Devices><KRA_MCR_Serial COM_Number=\"2\" Baud=\"fast\"/></Devices></Host>");
     EXPECT_EQ(failure([&] { LoadSettings(); }), notANumber + " (" + path + ": Baud=\"fast\")");
     ExpectSettings(2, 9600, 0);
 }
@@ -410,7 +392,7 @@ TEST_F(SettingsStore, ReadWholeFileGivesTheBytesAsTheyAre) {
     EXPECT_EQ(ReadWholeFile((folder / "missing.xml").string()), "");
     std::string bytes;
     for (int i = 0; i < 10000; ++i) bytes.push_back(static_cast<char>(i * 7));  // NULs, CR, LF, 0xFF ...
-    Put(file, bytes);
+    WriteBytes(file, bytes);
     EXPECT_EQ(ReadWholeFile(file.string()), bytes);
 }
 
