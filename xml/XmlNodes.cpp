@@ -70,13 +70,6 @@ TXmlNameTable* ImplTable(IXmlNameDictionary* table) {
 
 namespace {
 
-// Growth of the item and attribute arrays: 4, then 16, then a quarter of the capacity.
-size_t GrownCapacity(size_t capacity) {
-    if (capacity > 64) return capacity + capacity / 4;
-    if (capacity > 8) return capacity + 16;
-    return capacity + 4;
-}
-
 [[noreturn]] void NameIndexError() { RaiseXmlError("Ошибка получения имени: индекс выходит за пределы"); }
 
 [[noreturn]] void AttrIndexError() { RaiseXmlError("Ошибка получения атрибута: индекс выходит за пределы"); }
@@ -260,10 +253,6 @@ XmlRef<IXmlNode> TXmlNodeList::ItemAt(int32_t position) {
     return static_cast<IXmlNode*>(Item(position));
 }
 
-void TXmlNodeList::Grow() {
-    if (items_.size() == items_.capacity()) items_.reserve(GrownCapacity(items_.capacity()));
-}
-
 void TXmlNodeList::Adopt(TXmlNode* node) {
     if (!owner_) return;
     node->parent_ = owner_;
@@ -291,13 +280,11 @@ void TXmlNodeList::Insert(const XmlRef<TXmlNode>& node, int32_t position) {
     if (position == -1) position = Count();
     if (position < 0 || position > Count()) RaiseXmlError(ListIndexMessage);
     CheckNoCycle(owner_, node.get());
-    Grow();
     items_.insert(static_cast<size_t>(position), node);
     Adopt(node.get());
 }
 
 void TXmlNodeList::AppendNew(XmlRef<TXmlNode> node) {
-    Grow();
     TXmlNode* raw = node.get();
     items_.push_back(std::move(node));
     Adopt(raw);
@@ -395,23 +382,27 @@ void RemapNames(TXmlNode& top, TXmlNameTable& newTable) {
     auto mapped = [&map](int32_t id) {
         return id >= 0 && static_cast<size_t>(id) < map.size() ? map[static_cast<size_t>(id)] : id;
     };
-    const XmlRef<TXmlNameTable> target(&newTable);
-    std::vector<TXmlNode*> stack{&top};
-    while (!stack.empty()) {
-        TXmlNode* node = stack.back();
-        stack.pop_back();
-        if (node->TableRef() == target) continue;
-        if (node->TableRef() != oldTable) {  // a subtree on yet another table maps its own names
-            RemapNames(*node, newTable);
-            continue;
+    struct RemapVisitor {
+        struct Level {};
+        const XmlRef<TXmlNameTable> target;
+        const XmlRef<TXmlNameTable>& oldTable;
+        TXmlNameTable& newTable;
+        decltype(mapped)& map;
+        bool Enter(TXmlNode& node, Level*, Level&) {
+            if (node.TableRef() == target) return false;
+            if (node.TableRef() != oldTable) {  // a subtree on yet another table maps its own names
+                RemapNames(node, newTable);
+                return false;
+            }
+            const int32_t kind = node.Kind();
+            if (kind == xnkElement || kind == xnkInstruction) node.AssignNameId(map(node.NameId()));
+            for (size_t i = 0; i < node.Attrs().size(); ++i) node.AttrAt(i).NameId = map(node.AttrAt(i).NameId);
+            node.SetNameTable(target);
+            return true;
         }
-        const int32_t kind = node->Kind();
-        if (kind == xnkElement || kind == xnkInstruction) node->AssignNameId(mapped(node->NameId()));
-        for (TXmlAttrData& a : node->attrs_) a.NameId = mapped(a.NameId);
-        node->SetNameTable(target);
-        if (TXmlNodeList* children = node->Children())
-            for (int32_t i = children->Count() - 1; i >= 0; --i) stack.push_back(children->Item(i));
-    }
+        void Leave(TXmlNode&, Level&, Level*) {}
+    } visitor{XmlRef<TXmlNameTable>(&newTable), oldTable, newTable, mapped};
+    WalkTree(top, visitor);
 }
 
 // ---- TXmlNode: basics -----------------------------------------------------------------------
@@ -473,19 +464,17 @@ void TXmlNode::SetAttr(int32_t nameId, TaggedValue value) {
     }
     // An attribute needs a name of the table: an empty or unknown one could not be written.
     if (nameId < 0 || nameId >= nameTable_->NameCount()) RaiseXmlError("Некорректное имя атрибута");
-    if (attrs_.size() == attrs_.capacity()) attrs_.reserve(GrownCapacity(attrs_.capacity()));
     attrs_.push_back({nameId, std::move(value)});
 }
 
 void TXmlNode::AppendAttrUnchecked(int32_t nameId, TaggedValue value) {
-    if (attrs_.size() == attrs_.capacity()) attrs_.reserve(GrownCapacity(attrs_.capacity()));
     attrs_.push_back({nameId, std::move(value)});
 }
 
 void TXmlNode::RemoveAttr(int32_t nameId) {
-    for (auto it = attrs_.begin(); it != attrs_.end(); ++it) {
-        if (it->NameId == nameId) {
-            attrs_.erase(it);
+    for (size_t i = 0; i < attrs_.size(); ++i) {
+        if (attrs_[i].NameId == nameId) {
+            attrs_.erase(i);
             return;
         }
     }
@@ -822,53 +811,52 @@ std::string TrimmedCharacterData(const std::string& text, bool preserve) {
     return text.substr(b, e - b);
 }
 
-// The text of a list's elements, text nodes and CDATA sections, the non-empty ones joined by
-// one blank, down to any depth (walked with an explicit stack).
-std::string JoinedText(TXmlNodeList& top, bool preserve) {
-    struct Frame {
-        TXmlNodeList* list;
-        int32_t next;
+// The text of a node's elements, text nodes and CDATA sections, the non-empty ones joined by
+// one blank, down to any depth.
+std::string JoinedText(TXmlNode& top, bool preserve) {
+    struct JoinVisitor {
+        struct Level {
+            bool hasPiece;
+            size_t separatorAt;  // where this element's separator went in the parent's text
+            size_t start;
+        };
+        std::string out;
         bool preserve;
-        bool hasPiece;
-        size_t separatorAt;  // where this element's separator went in the parent's text
-        size_t start;
-    };
-    std::string out;
-    std::vector<Frame> stack{{&top, 0, preserve, false, 0, 0}};
-    auto addPiece = [&out](Frame& f, const std::string& piece) {
-        if (piece.empty()) return;
-        if (f.hasPiece) out += ' ';
-        out += piece;
-        f.hasPiece = true;
-    };
-    while (true) {
-        Frame& f = stack.back();
-        if (f.next >= f.list->Count()) {
-            if (stack.size() == 1) break;
-            const Frame done = f;
-            stack.pop_back();
-            if (out.size() == done.start) out.resize(done.separatorAt);  // the element had no text
-            else stack.back().hasPiece = true;
-            continue;
+
+        void AddPiece(Level& level, const std::string& piece) {
+            if (piece.empty()) return;
+            if (level.hasPiece) out += ' ';
+            out += piece;
+            level.hasPiece = true;
         }
-        TXmlNode* child = f.list->Item(f.next++);
-        switch (child->Kind()) {
-        case xnkElement:
-            if (child->HasChildNodes()) {
-                const size_t separatorAt = out.size();
-                if (f.hasPiece) out += ' ';
-                stack.push_back({child->Children(), 0, f.preserve, false, separatorAt, out.size()});
-            } else {
-                const TaggedValue& direct = static_cast<TXmlElement*>(child)->DirectValue;
-                if (!direct.IsEmpty()) addPiece(f, ValueToXmlText(direct));
+        bool Enter(TXmlNode& node, Level* parent, Level& level) {
+            if (!parent) return true;
+            switch (node.Kind()) {
+            case xnkElement:
+                if (node.HasChildNodes()) {
+                    level.separatorAt = out.size();
+                    if (parent->hasPiece) out += ' ';
+                    level.start = out.size();
+                    return true;
+                }
+                if (const TaggedValue& direct = static_cast<TXmlElement&>(node).DirectValue; !direct.IsEmpty())
+                    AddPiece(*parent, ValueToXmlText(direct));
+                return false;
+            case xnkText: AddPiece(*parent, ValueToXmlText(static_cast<TXmlText&>(node).Value)); return false;
+            case xnkCDATA:
+                AddPiece(*parent, TrimmedCharacterData(static_cast<TXmlCDATASection&>(node).Text, preserve));
+                return false;
+            default: return false;
             }
-            break;
-        case xnkText: addPiece(f, ValueToXmlText(static_cast<TXmlText*>(child)->Value)); break;
-        case xnkCDATA: addPiece(f, TrimmedCharacterData(static_cast<TXmlCDATASection*>(child)->Text, f.preserve)); break;
-        default: break;
         }
-    }
-    return out;
+        void Leave(TXmlNode&, Level& level, Level* parent) {
+            if (!parent) return;
+            if (out.size() == level.start) out.resize(level.separatorAt);  // the element had no text
+            else parent->hasPiece = true;
+        }
+    } visitor{{}, preserve};
+    WalkTree(top, visitor);
+    return std::move(visitor.out);
 }
 
 }  // namespace
@@ -881,7 +869,7 @@ TXmlElement::TXmlElement(XmlRef<TXmlNameTable> table, int32_t nameId)
     : TXmlNode(std::move(table), xnkElement), nameId_(nameId) {}
 
 std::string TXmlElement::ReadText() {
-    if (HasChildNodes()) return JoinedText(*Children(), PreservesWhiteSpace());
+    if (HasChildNodes()) return JoinedText(*this, PreservesWhiteSpace());
     return DirectValue.IsEmpty() ? std::string() : ValueToXmlText(DirectValue);
 }
 
@@ -907,69 +895,60 @@ void TXmlElement::WriteValue(const TaggedValue& value) {
 
 namespace {
 
-XmlRef<TXmlNode> ShallowCopy(TXmlNode& node) {
+XmlRef<TXmlNode> ShallowCopy(const TXmlNode& node) {
     const XmlRef<TXmlNameTable>& table = node.TableRef();
     XmlRef<TXmlNode> copy;
     switch (node.Kind()) {
-    case xnkElement: copy = MakeXml<TXmlElement>(table, node.NameId()); break;
-    case xnkText: copy = MakeXml<TXmlText>(table, static_cast<TXmlText&>(node).Value); break;
-    case xnkCDATA: copy = MakeXml<TXmlCDATASection>(table, static_cast<TXmlCDATASection&>(node).Text); break;
-    case xnkComment: copy = MakeXml<TXmlComment>(table, static_cast<TXmlComment&>(node).Text); break;
-    case xnkInstruction:
-        copy = MakeXml<TXmlProcessingInstruction>(table, static_cast<TXmlProcessingInstruction&>(node).Data,
-                                                  node.NameId());
+    case xnkElement: copy = MakeXml<TXmlElement>(table, static_cast<const TXmlElement&>(node).NameIndex()); break;
+    case xnkText: copy = MakeXml<TXmlText>(table, static_cast<const TXmlText&>(node).Value); break;
+    case xnkCDATA: copy = MakeXml<TXmlCDATASection>(table, static_cast<const TXmlCDATASection&>(node).Text); break;
+    case xnkComment: copy = MakeXml<TXmlComment>(table, static_cast<const TXmlComment&>(node).Text); break;
+    case xnkInstruction: {
+        const auto& pi = static_cast<const TXmlProcessingInstruction&>(node);
+        copy = MakeXml<TXmlProcessingInstruction>(table, pi.Data, pi.TargetIndex());
         break;
+    }
     case xnkDocument: copy = MakeXml<TXmlDocument>(table); break;
     default: RaiseXmlError(NotSupportedMessage);
     }
     // Attributes travel with elements and instructions (a declaration keeps its version and
     // encoding); a document's own attributes stay behind.
     if (node.Kind() != xnkDocument) {
-        copy->ReserveAttrs(node.AttributeCount());
+        copy->ReserveAttrs(static_cast<int32_t>(node.Attrs().size()));
         for (const TXmlAttrData& a : node.Attrs()) copy->AppendAttrUnchecked(a.NameId, a.Value);
     }
     return copy;
 }
 
-// A deep copy with an explicit stack; an element keeps its DirectValue, so a copy reads the
-// same as the original.
-XmlRef<IXmlNode> DeepCopy(TXmlNode& top) {
-    XmlRef<TXmlNode> root = ShallowCopy(top);
-    struct Frame {
-        TXmlNodeList* source;
-        int32_t next;
-        TXmlNode* target;
-    };
-    std::vector<Frame> stack;
-    auto enter = [&stack](TXmlNode& source, TXmlNode& target) {
-        if (source.Kind() == xnkElement)
-            static_cast<TXmlElement&>(target).DirectValue = static_cast<TXmlElement&>(source).DirectValue;
-        if (source.HasChildNodes()) {
-            target.ChildListObject().Reserve(source.Children()->Count());
-            stack.push_back({source.Children(), 0, &target});
-        }
-    };
-    enter(top, *root);
-    while (!stack.empty()) {
-        Frame& f = stack.back();
-        if (f.next >= f.source->Count()) {
-            stack.pop_back();
-            continue;
-        }
-        TXmlNode& child = *f.source->Item(f.next++);
-        TXmlNode* target = f.target;
-        XmlRef<TXmlNode> copy = ShallowCopy(child);
-        TXmlNode& copied = *copy;
-        target->ChildListObject().AppendNew(std::move(copy));
-        enter(child, copied);
+// A deep copy; an element keeps its DirectValue, so a copy reads the same as the original.
+struct CopyVisitor {
+    using Level = TXmlNode*;  // the copy of the node
+    XmlRef<TXmlNode> root;
+
+    bool Enter(const TXmlNode& node, TXmlNode** parent, TXmlNode*& copy) {
+        XmlRef<TXmlNode> made = ShallowCopy(node);
+        copy = made.get();
+        if (parent) (*parent)->ChildListObject().AppendNew(std::move(made));
+        else root = std::move(made);
+        if (node.Kind() == xnkElement)
+            static_cast<TXmlElement*>(copy)->DirectValue = static_cast<const TXmlElement&>(node).DirectValue;
+        if (!node.HasChildNodes()) return false;
+        copy->ChildListObject().Reserve(node.Children()->Count());
+        return true;
     }
-    return static_cast<IXmlNode*>(root.get());
+    void Leave(const TXmlNode&, TXmlNode*&, TXmlNode**) {}
+};
+
+XmlRef<IXmlNode> DeepCopy(const TXmlNode& top) {
+    CopyVisitor copy;
+    WalkTree(top, copy);
+    return static_cast<IXmlNode*>(copy.root.get());
 }
 
 }  // namespace
 
-XmlRef<IXmlNode> TXmlElement::Duplicate(bool deep) {
-    if (deep) return DeepCopy(*this);
+XmlRef<IXmlNode> TXmlNode::Duplicate(bool deep) {
+    if (deep && (Kind() == xnkElement || Kind() == xnkDocument)) return DeepCopy(*this);
     return static_cast<IXmlNode*>(ShallowCopy(*this).get());
 }
 
@@ -1000,40 +979,25 @@ std::string TXmlElement::ReadBase64Text() { return Base64ToBytes(ReadText()); }
 TXmlText::TXmlText(XmlRef<TXmlNameTable> table, TaggedValue value)
     : TXmlNode(std::move(table), xnkText), Value(std::move(value)) {}
 
-XmlRef<IXmlNode> TXmlText::Duplicate(bool) { return static_cast<IXmlNode*>(ShallowCopy(*this).get()); }
-
 TXmlCharacterData::TXmlCharacterData(XmlRef<TXmlNameTable> table, std::string text, XmlNodeKind kind)
     : TXmlNode(std::move(table), kind), Text(std::move(text)) {}
 
 TXmlCDATASection::TXmlCDATASection(XmlRef<TXmlNameTable> table, std::string text)
     : TXmlCharacterData(std::move(table), std::move(text), xnkCDATA) {}
 
-XmlRef<IXmlNode> TXmlCDATASection::Duplicate(bool) { return static_cast<IXmlNode*>(ShallowCopy(*this).get()); }
-
 TXmlComment::TXmlComment(XmlRef<TXmlNameTable> table, std::string text)
     : TXmlCharacterData(std::move(table), std::move(text), xnkComment) {}
-
-XmlRef<IXmlNode> TXmlComment::Duplicate(bool) { return static_cast<IXmlNode*>(ShallowCopy(*this).get()); }
 
 TXmlProcessingInstruction::TXmlProcessingInstruction(XmlRef<TXmlNameTable> table, std::string data, int32_t targetId)
     : TXmlNode(std::move(table), xnkInstruction), Data(std::move(data)), targetId_(targetId) {}
 
-XmlRef<IXmlNode> TXmlProcessingInstruction::Duplicate(bool) {
-    return static_cast<IXmlNode*>(ShallowCopy(*this).get());
-}
-
 TXmlDocument::TXmlDocument(XmlRef<TXmlNameTable> table) : TXmlNode(std::move(table), xnkDocument) {}
 
-std::string TXmlDocument::ReadText() { return HasChildNodes() ? JoinedText(*Children(), PreserveWhiteSpace) : std::string(); }
+std::string TXmlDocument::ReadText() { return HasChildNodes() ? JoinedText(*this, PreserveWhiteSpace) : std::string(); }
 
 void TXmlDocument::WriteText(std::string text) {
     ClearChildren();
     xml::AppendTextNode(ChildListObject(), Table(), std::move(text));
-}
-
-XmlRef<IXmlNode> TXmlDocument::Duplicate(bool deep) {
-    if (deep) return DeepCopy(*this);
-    return static_cast<IXmlNode*>(ShallowCopy(*this).get());
 }
 
 }  // namespace xml
