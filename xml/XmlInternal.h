@@ -32,6 +32,9 @@ XmlRef<T> MakeXml(Args&&... args) {
 
 // Throws the library's error.
 [[noreturn]] void RaiseXmlError(const std::string& message);
+[[noreturn]] void NameIndexError();  // a name index out of range
+// The pattern with its one "%s" replaced by a (the messages that name a name).
+std::string Format1(const char* pattern, const std::string& a);
 
 // Library-wide default of a document's PreserveWhiteSpace flag (also used by nodes outside
 // any document).
