@@ -162,34 +162,8 @@ class MarkupWriter {
 public:
     explicit MarkupWriter(std::string& out) : out_(out) {}
 
-    void Write(TXmlNode& top) {
-        bool topBreak = false;
-        WriteItem(top, top.PreservesWhiteSpace(), 0, topBreak);
-        while (!frames_.empty()) {
-            Frame& f = frames_.back();
-            if (f.next < f.list->Count()) {
-                TXmlNode& item = *f.list->Item(f.next++);
-                // WriteItem may push a frame, so the flag is taken by value and stored back.
-                bool contentBreak = f.contentBreak;
-                const bool compact = f.compact;
-                const int32_t depth = f.element ? f.depth + 1 : f.depth;
-                const size_t level = frames_.size();
-                WriteItem(item, compact, depth, contentBreak);
-                frames_[level - 1].contentBreak = contentBreak;
-                continue;
-            }
-            const Frame done = f;
-            frames_.pop_back();
-            if (done.element) Close(*done.element, done.compact, done.depth, done.contentStart, done.contentBreak);
-            if (!frames_.empty()) frames_.back().contentBreak |= done.contentBreak;
-        }
-        out_.Finish();
-    }
-
-private:
-    struct Frame {
-        TXmlNodeList* list;
-        int32_t next;
+    // What the walk keeps per element (or document) whose children are being written.
+    struct Level {
         TXmlElement* element;  // none for a document's children
         int32_t depth;         // the element's own depth (or the items' depth for a document)
         bool compact;
@@ -197,6 +171,26 @@ private:
         bool contentBreak;
     };
 
+    void Write(TXmlNode& top) {
+        WalkTree(top, *this);
+        out_.Finish();
+    }
+
+    bool Enter(TXmlNode& node, Level* parent, Level& level) {
+        if (!parent) {
+            bool topBreak = false;
+            return WriteItem(node, node.PreservesWhiteSpace(), 0, topBreak, level);
+        }
+        const int32_t depth = parent->element ? parent->depth + 1 : parent->depth;
+        return WriteItem(node, parent->compact, depth, parent->contentBreak, level);
+    }
+
+    void Leave(TXmlNode&, Level& level, Level* parent) {
+        if (level.element) Close(*level.element, level.compact, level.depth, level.contentStart, level.contentBreak);
+        if (parent) parent->contentBreak |= level.contentBreak;
+    }
+
+private:
     void Note(size_t from, bool& brk) {
         if (!brk) brk = out_.HasLineBreak(from);
     }
@@ -224,9 +218,9 @@ private:
         Note(from, brk);
     }
 
-    // Writes one node; an element or document with children pushes a frame instead of
-    // finishing. brk collects whether the enclosing content holds a line break.
-    void WriteItem(TXmlNode& node, bool compact, int32_t depth, bool& brk) {
+    // Writes one node; an element or document with children fills the level and returns true
+    // instead of finishing. brk collects whether the enclosing content holds a line break.
+    bool WriteItem(TXmlNode& node, bool compact, int32_t depth, bool& brk, Level& level) {
         const size_t from = out_.Size();
         switch (node.Kind()) {
         case xnkElement: {
@@ -242,15 +236,15 @@ private:
             WriteAttrs(node, brk);
             out_.Put('>');
             if (node.HasChildNodes()) {
-                frames_.push_back({node.Children(), 0, &element, depth, compact, out_.Size(), false});
-                return;
+                level = {&element, depth, compact, out_.Size(), false};
+                return true;
             }
             const size_t contentStart = out_.Size();
             out_.EscapedValue(element.DirectValue);
             const bool contentBreak = out_.Size() != contentStart && out_.HasLineBreak(contentStart);
             Close(element, compact, depth, contentStart, contentBreak);
             brk = brk || contentBreak;
-            return;
+            return false;
         }
         case xnkText:
             out_.EscapedValue(static_cast<TXmlText&>(node).Value);
@@ -278,14 +272,14 @@ private:
             break;
         }
         case xnkDocument:
-            if (node.HasChildNodes())
-                frames_.push_back({node.Children(), 0, nullptr, depth,
-                                   static_cast<TXmlDocument&>(node).PreserveWhiteSpace, out_.Size(), false});
-            return;
+            if (!node.HasChildNodes()) return false;
+            level = {nullptr, depth, static_cast<TXmlDocument&>(node).PreserveWhiteSpace, out_.Size(), false};
+            return true;
         default:
             break;
         }
         Note(from, brk);
+        return false;
     }
 
     void Close(TXmlElement& element, bool compact, int32_t depth, size_t contentStart, bool contentBreak) {
@@ -306,7 +300,6 @@ private:
     }
 
     Sink out_;
-    std::vector<Frame> frames_;
 };
 
 }  // namespace
@@ -342,35 +335,7 @@ std::string TXmlNodeList::MarkupText() {
     return out;
 }
 
-std::string TXmlElement::MarkupText() {
-    std::string out;
-    AppendMarkup(out, *this);
-    return out;
-}
-
-std::string TXmlText::MarkupText() {
-    std::string out;
-    AppendMarkup(out, *this);
-    return out;
-}
-
-std::string TXmlCDATASection::MarkupText() {
-    std::string out;
-    Sink sink(out);
-    sink.CDATA(Text);
-    sink.Finish();
-    return out;
-}
-
-std::string TXmlComment::MarkupText() { return "<!--" + Text + "-->"; }
-
-std::string TXmlProcessingInstruction::MarkupText() {
-    std::string out;
-    AppendMarkup(out, *this);
-    return out;
-}
-
-std::string TXmlDocument::MarkupText() {
+std::string TXmlNode::MarkupText() {
     std::string out;
     AppendMarkup(out, *this);
     return out;
