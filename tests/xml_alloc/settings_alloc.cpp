@@ -9,7 +9,7 @@
 #include <string>
 
 #include "driver/kra_MCR_Serial.h"
-#include "tests/settings/TempFolder.h"
+#include "tests/support/TempFolder.h"
 #include "tests/xml_alloc/FailingAllocator.h"
 
 namespace {
@@ -20,7 +20,8 @@ const unsigned char* U(const std::string& s) { return reinterpret_cast<const uns
 TEST(MemoryExhaustion, StartWithSettingsFailsCleanlyAtEveryAllocation) {
     // A port that is not there: the start reads the settings, then fails to open it.
     setenv("KRA_COM7", "/nonexistent/kra-port", 1);
-    const std::filesystem::path folder = FreshTempFolder("exhaustion");
+    const TempFolder temp("exhaustion");
+    const std::filesystem::path folder = temp.Path();
     const std::filesystem::path file = folder / "host.xml";
     {
         std::ofstream out(file, std::ios::binary);
@@ -55,7 +56,6 @@ TEST(MemoryExhaustion, StartWithSettingsFailsCleanlyAtEveryAllocation) {
         KRA_Finalize();
     }
     EXPECT_GT(n, 400);  // the refusals reached the settings load (two allocations an entry at least)
-    std::filesystem::remove_all(folder);
 }
 
 }  // namespace
