@@ -156,7 +156,8 @@ bool InitializeDriver(const unsigned char* fileName, const unsigned char* sectio
     DriverLogWrite(1, "      Read configuration");
     bool configured = true;
     try {
-        LoadSettings(DriverState.SettingsFileName, DriverState.SettingsSection, DriverState.ReaderSettings);
+        LoadSettings(DriverState.SettingsFileName, DriverState.SettingsSection, DriverState.ReaderSettings,
+                     [](const std::string& line) { DriverLogWrite(1, line); });
     } catch (...) {
         // A settings file that cannot be read must not start the reader on a port nobody chose.
         configured = result = false;

@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <optional>
 #include <stdexcept>
+#include <vector>
 
 #include "platform/Files.h"
 #include "settings/SettingsForm.h"
+#include "xml/XmlBinary.h"
 #include "xml/XmlLib.h"
 #include "xml/XmlStreams.h"
 
@@ -64,7 +67,229 @@ XmlRef<IXmlNode> ObtainChildElement(const XmlRef<IXmlNode>& parent, const std::s
     return parent->FindChildElement(name);
 }
 
+const char* const AttrNames[3] = {"COM_Number", "Baud", "Bits"};
+
+void WriteSettingsAttrs(const XmlRef<IXmlNode>& element, const TReaderSettings& settings) {
+    element->WriteIntAttr(AttrNames[0], settings.COM_Number);
+    element->WriteIntAttr(AttrNames[1], settings.Baud);
+    element->WriteIntAttr(AttrNames[2], settings.Bits);
+}
+
+// The settings written into a whole new document: the six-line file, or a binary file's
+// content rewritten as text.
+std::string RewrittenText(const XmlRef<IXmlDocument>& document, const std::string& section,
+                          const TReaderSettings& settings) {
+    XmlRef<IXmlNode> sectionNode = ObtainChildElement(ObtainRoot(document), section);
+    WriteSettingsAttrs(ObtainChildElement(sectionNode, DriverElementName), settings);
+    return document->MarkupText();
+}
+
+// Edits a host's text in place: the host's bytes stay as they are, the driver's values and any
+// element it has to add are spliced in, laid out like what surrounds them.
+class TTextEditor {
+public:
+    TTextEditor(const std::string& text, const xml::TXmlPositions& positions) : text_(text), positions_(positions) {
+        const size_t lf = text.find('\n');
+        if (lf != std::string::npos) lineBreak_ = lf > 0 && text[lf - 1] == '\r' ? "\r\n" : "\n";
+        else if (text.find('\r') != std::string::npos) lineBreak_ = "\r";
+        indentUnit_ = FindIndentUnit();
+    }
+
+    void Replace(uint64_t begin, uint64_t end, std::string with) {
+        edits_.push_back({static_cast<size_t>(begin), static_cast<size_t>(end), std::move(with)});
+    }
+
+    // Sets the three values in the driver's existing element: each present value is replaced
+    // where it stands (the last occurrence, the one a load reads), missing ones follow the others.
+    void SetValues(const XmlRef<IXmlNode>& element, const TReaderSettings& settings) {
+        const xml::TXmlElementSpan& span = SpanOf(element);
+        const int32_t values[3] = {settings.COM_Number, settings.Baud, settings.Bits};
+        std::string appended;
+        for (int i = 0; i < 3; ++i) {
+            const int32_t id = element->NameTableRef()->IdOfName(AttrNames[i]);
+            if (const xml::TXmlAttrSpan* attr = positions_.FindAttr(span, id))
+                Replace(attr->ValueBegin, attr->ValueEnd, std::to_string(values[i]));
+            else
+                appended += std::string(" ") + AttrNames[i] + "=\"" + std::to_string(values[i]) + "\"";
+        }
+        if (!appended.empty()) Replace(span.AttrsEnd, span.AttrsEnd, appended);
+    }
+
+    // Adds a new last child element to parent. The lines of child (split at "\n") are its start
+    // tag, its content one level deeper and its end tag; in a compact layout they are joined.
+    void AppendChild(const XmlRef<IXmlNode>& parent, const std::vector<std::string>& child) {
+        const xml::TXmlElementSpan& span = SpanOf(parent);
+        const std::optional<std::string> parentIndent = LineIndent(span.Begin);
+        const xml::TXmlElementSpan* last = LastChildElement(parent);
+        std::optional<std::string> childIndent = last ? LineIndent(last->Begin) : std::nullopt;
+        // A parent on a line of its own whose children are not on the same line as it.
+        const bool indented = last ? childIndent.has_value() : parentIndent.has_value();
+        if (indented && !childIndent) childIndent = *parentIndent + indentUnit_;
+
+        if (span.SelfClosing()) {
+            std::string inner = indented ? lineBreak_ + *childIndent + Lines(child, *childIndent) + lineBreak_ + *parentIndent
+                                         : Lines(child, std::nullopt);
+            Replace(span.StartTagEnd - 2, span.StartTagEnd, ">" + inner + "</" + parent->NameString() + ">");
+            return;
+        }
+        if (indented && LineIndent(span.EndTagBegin)) {
+            // The end tag has a line of its own: the new child comes on its own line before it.
+            const uint64_t lineStart = span.EndTagBegin - LineIndent(span.EndTagBegin)->size();
+            Replace(lineStart, lineStart, *childIndent + Lines(child, *childIndent) + lineBreak_);
+        } else if (indented && last) {
+            Replace(span.EndTagBegin, span.EndTagBegin, lineBreak_ + *childIndent + Lines(child, *childIndent));
+        } else if (indented) {
+            Replace(span.EndTagBegin, span.EndTagBegin,
+                    lineBreak_ + *childIndent + Lines(child, *childIndent) + lineBreak_ + *parentIndent);
+        } else {
+            Replace(span.EndTagBegin, span.EndTagBegin, Lines(child, std::nullopt));
+        }
+    }
+
+    // A root for a file that has none, after everything it holds.
+    void AppendRoot(const std::vector<std::string>& root) {
+        Replace(text_.size(), text_.size(), lineBreak_ + Lines(root, std::string()));
+    }
+
+    std::string Result() const {
+        std::vector<TEdit> edits = edits_;
+        std::stable_sort(edits.begin(), edits.end(), [](const TEdit& a, const TEdit& b) { return a.begin > b.begin; });
+        std::string result = text_;
+        for (const TEdit& e : edits) result.replace(e.begin, e.end - e.begin, e.with);
+        return result;
+    }
+
+    // The lines of a new element holding the driver's element: as a section, or as a root
+    // holding a section.
+    static std::vector<std::string> DriverElement(const TReaderSettings& s) {
+        return {std::string("<") + DriverElementName + " COM_Number=\"" + std::to_string(s.COM_Number) +
+                "\" Baud=\"" + std::to_string(s.Baud) + "\" Bits=\"" + std::to_string(s.Bits) + "\"/>"};
+    }
+    static std::vector<std::string> Wrapped(const std::string& name, const std::vector<std::string>& inner) {
+        std::vector<std::string> lines{"<" + name + ">"};
+        for (const std::string& line : inner) lines.push_back("\t" + line);
+        lines.push_back("</" + name + ">");
+        return lines;
+    }
+
+private:
+    struct TEdit {
+        size_t begin, end;
+        std::string with;
+    };
+
+    const xml::TXmlElementSpan& SpanOf(const XmlRef<IXmlNode>& element) const {
+        const xml::TXmlElementSpan* span = positions_.Find(element.get());
+        if (!span) throw std::logic_error("settings element without a place in the file");
+        return *span;
+    }
+
+    const xml::TXmlElementSpan* LastChildElement(const XmlRef<IXmlNode>& parent) const {
+        XmlRef<xml::IXmlNodeCollection> children = parent->ChildList();
+        for (int32_t i = children->ItemCount(); i > 0; --i) {
+            XmlRef<IXmlNode> child = children->ItemAt(i - 1);
+            if (child->NodeKind() == xml::xnkElement) return positions_.Find(child.get());
+        }
+        return nullptr;
+    }
+
+    // The blanks and tabs in front of offset when only they stand between it and the start of
+    // its line (or of the file); none when something else does.
+    std::optional<std::string> LineIndent(uint64_t offset) const {
+        size_t start = static_cast<size_t>(offset);
+        while (start > 0 && (text_[start - 1] == ' ' || text_[start - 1] == '\t')) --start;
+        if (start > 0 && text_[start - 1] != '\n' && text_[start - 1] != '\r') return std::nullopt;
+        return text_.substr(start, static_cast<size_t>(offset) - start);
+    }
+
+    // The step by which the file indents a child on its own line against its parent; a tab
+    // when no element shows one.
+    std::string FindIndentUnit() const {
+        const std::vector<xml::TXmlElementSpan>& elements = positions_.Elements();
+        std::vector<const xml::TXmlElementSpan*> open;  // the ancestors of the element at hand
+        for (const xml::TXmlElementSpan& span : elements) {
+            while (!open.empty() && open.back()->End <= span.Begin) open.pop_back();
+            if (!open.empty()) {
+                const auto outer = LineIndent(open.back()->Begin), inner = LineIndent(span.Begin);
+                if (outer && inner && inner->size() > outer->size() && inner->compare(0, outer->size(), *outer) == 0)
+                    return inner->substr(outer->size());
+            }
+            open.push_back(&span);
+        }
+        return "\t";
+    }
+
+    // The lines joined with the file's line break, each after the first indented by indent and
+    // by the file's unit for each leading tab; run together when there is no indent.
+    std::string Lines(const std::vector<std::string>& lines, const std::optional<std::string>& indent) const {
+        std::string out;
+        for (size_t i = 0; i < lines.size(); ++i) {
+            size_t depth = 0;
+            while (depth < lines[i].size() && lines[i][depth] == '\t') ++depth;
+            if (indent && i > 0) {
+                out += lineBreak_ + *indent;
+                for (size_t d = 0; d < depth; ++d) out += indentUnit_;
+            }
+            out += lines[i].substr(depth);
+        }
+        return out;
+    }
+
+    const std::string& text_;
+    const xml::TXmlPositions& positions_;
+    std::string lineBreak_ = "\r\n";
+    std::string indentUnit_;
+    std::vector<TEdit> edits_;
+};
+
+// Runs a load of the file at path; a failed parse gets the place where it stopped.
+template <class Load>
+void WithPlaceOfStop(const std::string& path, Load load) {
+    try {
+        load();
+    } catch (const xml::TXmlParseError& stop) {
+        const std::string place = stop.Line() > 0 ? ", line " + std::to_string(stop.Line()) + ", column " +
+                                                        std::to_string(stop.Column())
+                                                  : ", byte " + std::to_string(stop.Offset());
+        throw xml::TXmlError(std::string(stop.what()) + " (" + path + place + ")");
+    }
+}
+
 }  // namespace
+
+std::string SettingsFileText(const std::optional<std::string>& existing, const std::string& section,
+                             const TReaderSettings& settings) {
+    if (!existing || existing->compare(0, xml::kBinarySignature.size(), xml::kBinarySignature) == 0) {
+        XmlRef<IXmlDocument> document = xml::NewXmlDocument(existing ? "" : RootElementName, "1.0");
+        if (existing) document->LoadXmlText(*existing);
+        return RewrittenText(document, section, settings);
+    }
+    XmlRef<IXmlDocument> document = xml::NewXmlDocument("", "1.0");
+    xml::TXmlPositions positions;
+    xml::LoadXmlTextWithPositions(document, *existing, positions);
+    XmlRef<IXmlElement> root = document->DocumentElement();
+    if (!root && document->ChildList()->ItemCount() == 0) {
+        // Nothing but blanks: the file is made afresh.
+        document = xml::NewXmlDocument(RootElementName, "1.0");
+        return RewrittenText(document, section, settings);
+    }
+    TTextEditor editor(*existing, positions);
+    const auto element = TTextEditor::DriverElement(settings);
+    if (!root) {
+        XmlRef<IXmlNode>(document)->FindChildElement(section);  // a section name that is no name fails first
+        editor.AppendRoot(TTextEditor::Wrapped(RootElementName, TTextEditor::Wrapped(section, element)));
+        return editor.Result();
+    }
+    XmlRef<IXmlNode> sectionNode = root->FindChildElement(section);
+    if (!sectionNode) {
+        editor.AppendChild(root, TTextEditor::Wrapped(section, element));
+    } else if (XmlRef<IXmlNode> driver = sectionNode->FindChildElement(DriverElementName)) {
+        editor.SetValues(driver, settings);
+    } else {
+        editor.AppendChild(sectionNode, element);
+    }
+    return editor.Result();
+}
 
 std::string ReadWholeFile(const std::string& path) {
     try {
@@ -75,11 +300,20 @@ std::string ReadWholeFile(const std::string& path) {
 }
 
 void LoadSettings(const std::string& SettingsFileName, const std::string& SettingsSection,
-                  TReaderSettings& ReaderSettings) {
+                  TReaderSettings& ReaderSettings, const SettingsNoteSink& note) {
     TReaderSettings& settings = ReaderSettings;
     settings = TReaderSettings{1, 9600, 0};
     const std::string& fileName = SettingsFileName;
-    if (fileName.empty() || !platform::PathExists(fileName)) return;
+    const std::string& sectionName = SettingsSection;
+    const std::string path = fileName.empty() ? std::string() : platform::FullPathName(fileName);
+    auto say = [&](const std::string& line) {
+        if (note) note("      Settings: " + line);
+    };
+    say("file " + path + ", section " + sectionName);
+    if (fileName.empty() || !platform::PathExists(fileName)) {
+        say("no file " + path + ", defaults used");
+        return;
+    }
 
     // A file that is there but cannot be read (locked, no access) is a failure, not a file
     // without settings: the reader must not start on a port nobody chose.
@@ -89,16 +323,50 @@ void LoadSettings(const std::string& SettingsFileName, const std::string& Settin
             platform::FileFailureText(read.opened ? "Cannot read file" : "Cannot open file", fileName, read.error.message));
 
     XmlRef<IXmlDocument> document = xml::NewXmlDocument("", "1.0");
-    document->LoadXmlText(read.bytes);
+    WithPlaceOfStop(path, [&] { document->LoadXmlText(read.bytes); });
     XmlRef<IXmlElement> root = document->DocumentElement();
-    if (!root) return;
-    XmlRef<IXmlNode> section = root->FindChildElement(SettingsSection);
-    if (!section) return;
+    if (!root) {
+        say("no root element in " + path + ", defaults used");
+        return;
+    }
+    XmlRef<IXmlNode> section = root->FindChildElement(sectionName);
+    if (!section) {
+        say("no section " + sectionName + " under the root " + root->NameString() + " of " + path + ", defaults used");
+        return;
+    }
     XmlRef<IXmlNode> element = section->FindChildElement(DriverElementName);
-    if (!element) return;
-    settings.COM_Number = element->ReadIntAttr("COM_Number", 1);
-    settings.Baud = element->ReadIntAttr("Baud", 9600);
-    settings.Bits = element->ReadIntAttr("Bits", 0);
+    if (!element) {
+        say(std::string("no ") + DriverElementName + " element in section " + sectionName + " of " + path +
+            ", defaults used");
+        return;
+    }
+    for (int32_t i = 0; i < element->AttributeCount(); ++i) {
+        const std::string name = element->AttrNameAt(i);
+        if (std::find(std::begin(AttrNames), std::end(AttrNames), name) == std::end(AttrNames))
+            say("unknown attribute " + name + " ignored");
+    }
+    int32_t* const fields[3] = {&settings.COM_Number, &settings.Baud, &settings.Bits};
+    for (int i = 0; i < 3; ++i) {
+        const char* name = AttrNames[i];
+        if (!element->HasAttr(name)) {
+            say(std::string("no attribute ") + name + " in " + DriverElementName + " of section " + sectionName +
+                " in " + path + ", default " + std::to_string(*fields[i]) + " used");
+            continue;
+        }
+        try {
+            *fields[i] = element->ReadIntAttr(name, *fields[i]);
+        } catch (const xml::TXmlError& failure) {
+            throw xml::TXmlError(std::string(failure.what()) + " (" + path + ": " + name + "=\"" +
+                                 xml::ValueAsText(element->ReadVarAttr(name, xml::TaggedValue())) + "\")");
+        }
+        const int32_t v = *fields[i];
+        const bool offered = i == 0   ? v >= 1 && v <= 255
+                             : i == 1 ? std::find(BaudRates.begin(), BaudRates.end(), v) != BaudRates.end()
+                                      : v >= 0 && v <= 32;
+        if (!offered)
+            say(std::string("warning: ") + name + "=" + std::to_string(v) + " is not a value the dialog offers (" +
+                (i == 0 ? "ports 1 to 255" : i == 1 ? "its 15 baud rates" : "bits 0 to 32") + "), taken as it is");
+    }
 }
 
 void SaveSettings(const std::string& SettingsFileName, const std::string& SettingsSection,
@@ -106,23 +374,17 @@ void SaveSettings(const std::string& SettingsFileName, const std::string& Settin
     const std::string& fileName = SettingsFileName;
     if (fileName.empty())
         throw std::runtime_error(platform::FileFailureText("Cannot create file", "", "The settings file has no name"));
-    XmlRef<IXmlDocument> document;
+    std::optional<std::string> existing;
     if (platform::PathExists(fileName)) {
-        document = xml::NewXmlDocument("", "1.0");
-        document->LoadFromFile(fileName);
-    } else {
-        document = xml::NewXmlDocument(RootElementName, "1.0");
+        // Read as a document load reads it: no other handle may write it meanwhile.
+        xml::TFileStream file(fileName, xml::TFileStream::OpenRead);
+        existing.emplace(static_cast<size_t>(file.Size()), '\0');
+        file.ReadBuffer(existing->data(), existing->size());
     }
-    XmlRef<IXmlNode> section = ObtainChildElement(ObtainRoot(document), SettingsSection);
-    XmlRef<IXmlNode> element = ObtainChildElement(section, DriverElementName);
-    const TReaderSettings& settings = ReaderSettings;
-    element->WriteIntAttr("COM_Number", settings.COM_Number);
-    element->WriteIntAttr("Baud", settings.Baud);
-    element->WriteIntAttr("Bits", settings.Bits);
-
-    xml::TMemoryStream text;
-    document->SaveToStream(text);
-    platform::ReplaceFileContent(fileName, text.Data());
+    std::string text;
+    WithPlaceOfStop(platform::FullPathName(fileName),
+                    [&] { text = SettingsFileText(existing, SettingsSection, ReaderSettings); });
+    platform::ReplaceFileContent(fileName, text);
 }
 
 void SetApplicationHandle(void* appHandle) { applicationHandle = appHandle; }

@@ -4,6 +4,8 @@
 // The caller names the file and the section and keeps the values (the driver, in its state).
 #pragma once
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 
 struct TReaderSettings {
@@ -12,17 +14,29 @@ struct TReaderSettings {
     int32_t Bits = 0;
 };
 
+// Takes the lines that explain a load: the file and section in use, why defaults stand, unknown
+// attributes and values outside the dialog's ranges (level-1 log lines, indented).
+using SettingsNoteSink = std::function<void(const std::string& line)>;
+
 // ReaderSettings from the file SettingsFileName, element KRA_MCR_Serial under SettingsSection:
 // the defaults (1, 9600, 0) where the file holds no value. Raises when the file exists but
-// cannot be read, does not parse, or holds a value that is not an integer; each value is stored
-// as soon as it is read, so the ones read before such a value keep what the file held.
+// cannot be read, does not parse (the message then ends with the file and the line and column
+// where the parse stopped), or holds a value that is not an integer (ending with the file, the
+// attribute and its text); each value is stored as soon as it is read, so the ones read before
+// such a value keep what the file held.
 void LoadSettings(const std::string& SettingsFileName, const std::string& SettingsSection,
-                  TReaderSettings& ReaderSettings);
+                  TReaderSettings& ReaderSettings, const SettingsNoteSink& note = nullptr);
 // Writes ReaderSettings into the file, creating the file, the section or the element where
-// missing and keeping everything else it holds. The file is replaced in one step, so a failure
-// leaves it as it was.
+// missing and keeping every byte of everything else it holds. The file is replaced in one step,
+// so a failure leaves it as it was.
 void SaveSettings(const std::string& SettingsFileName, const std::string& SettingsSection,
                   const TReaderSettings& ReaderSettings);
+// The bytes SaveSettings writes: the existing file's text with only the driver's values and
+// any section or element it lacks spliced in (every other byte kept); the six-line file where
+// there is none; a binary file's content rewritten as text. Raises when the text does not parse
+// or the section name is not a simple name.
+std::string SettingsFileText(const std::optional<std::string>& existing, const std::string& section,
+                             const TReaderSettings& settings);
 // The whole content of a file as bytes; empty when it cannot be opened.
 std::string ReadWholeFile(const std::string& path);
 

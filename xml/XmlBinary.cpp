@@ -75,6 +75,7 @@ std::string TBinXmlReader::ReadXmlString() {
 TStrXmlReader::TStrXmlReader(std::string_view data) {
     pos_ = reinterpret_cast<const unsigned char*>(data.data());
     end_ = pos_ + data.size();
+    total_ = data.size();
     unsigned char header[18];
     Read(header, sizeof header);  // the signature is not compared: the caller has looked at it
     Options = GetLE32(header + 14);
@@ -86,6 +87,7 @@ TStmXmlReader::TStmXmlReader(TByteStream& stream, size_t bufferSize)
     : stream_(stream), bufferSize_(std::max<size_t>(bufferSize, 1)) {
     const int64_t left = stream.Size() - stream.Position();
     unfetched_ = left > 0 ? static_cast<uint64_t>(left) : 0;
+    total_ = static_cast<uint64_t>(stream.Position()) + unfetched_;
     buffer_.reset(new unsigned char[static_cast<size_t>(std::min<uint64_t>(bufferSize_, std::max<uint64_t>(unfetched_, 1)))]);
     pos_ = end_ = buffer_.get();
     unsigned char options[4];
@@ -412,55 +414,52 @@ void WriteAttrs(TBinXmlWriter& writer, const TXmlNode& node) {
 
 int32_t ChildCount(const TXmlNode& node) { return node.Children() ? node.Children()->Count() : 0; }
 
-// The child records of a list and, depth first, of everything below it.
-void WriteRecords(TBinXmlWriter& writer, const TXmlNodeList& top) {
-    struct Frame {
-        const TXmlNodeList* list;
-        int32_t next;
-    };
-    std::vector<Frame> stack{{&top, 0}};
-    while (!stack.empty()) {
-        Frame& frame = stack.back();
-        if (frame.next >= frame.list->Count()) {
-            stack.pop_back();
-            continue;
+// A node's attributes and child count, then, depth first, the record of everything below it.
+void WriteContent(TBinXmlWriter& writer, const TXmlNode& top) {
+    struct RecordVisitor {
+        struct Level {};
+        TBinXmlWriter& writer;
+        bool Enter(const TXmlNode& node, Level* parent, Level&) {
+            if (parent) {
+                const int32_t kind = node.Kind();
+                switch (kind) {
+                case xnkElement: {
+                    const auto& element = static_cast<const TXmlElement&>(node);
+                    writer.WriteByte(xnkElement);
+                    writer.WriteInteger(element.NameIndex());
+                    if (element.HasChildNodes()) writer.WriteInteger(TaggedValue::vkEmpty);
+                    else writer.WriteTaggedValue(element.DirectValue);
+                    break;
+                }
+                case xnkText:
+                    writer.WriteByte(xnkText);
+                    writer.WriteTaggedValue(static_cast<const TXmlText&>(node).Value);
+                    return false;
+                case xnkCDATA:
+                case xnkComment:
+                    writer.WriteByte(static_cast<uint8_t>(kind));
+                    writer.WriteXmlString(static_cast<const TXmlCharacterData&>(node).Text);
+                    return false;
+                case xnkInstruction: {
+                    const auto& instruction = static_cast<const TXmlProcessingInstruction&>(node);
+                    writer.WriteByte(xnkInstruction);
+                    writer.WriteInteger(instruction.TargetIndex());
+                    writer.WriteXmlString(instruction.Data);
+                    break;
+                }
+                default:
+                    RaiseXmlError(kBadNodeWrite);
+                }
+            }
+            // The top, elements and instructions carry content: attributes, then child records.
+            WriteAttrs(writer, node);
+            const int32_t children = ChildCount(node);
+            writer.WriteInteger(children);
+            return children > 0;
         }
-        TXmlNode* node = frame.list->Item(frame.next++);
-        const int32_t kind = node->NodeKind();
-        switch (kind) {
-        case xnkElement: {
-            auto* element = static_cast<TXmlElement*>(node);
-            writer.WriteByte(xnkElement);
-            writer.WriteInteger(element->NameId());
-            if (element->HasChildNodes()) writer.WriteInteger(TaggedValue::vkEmpty);
-            else writer.WriteTaggedValue(element->DirectValue);
-            break;
-        }
-        case xnkText:
-            writer.WriteByte(xnkText);
-            writer.WriteTaggedValue(static_cast<TXmlText*>(node)->Value);
-            continue;
-        case xnkCDATA:
-        case xnkComment:
-            writer.WriteByte(static_cast<uint8_t>(kind));
-            writer.WriteXmlString(static_cast<TXmlCharacterData*>(node)->Text);
-            continue;
-        case xnkInstruction: {
-            auto* instruction = static_cast<TXmlProcessingInstruction*>(node);
-            writer.WriteByte(xnkInstruction);
-            writer.WriteInteger(instruction->NameId());
-            writer.WriteXmlString(instruction->Data);
-            break;
-        }
-        default:
-            RaiseXmlError(kBadNodeWrite);
-        }
-        // Elements and instructions carry content: attributes, then their own child records.
-        WriteAttrs(writer, *node);
-        const int32_t children = ChildCount(*node);
-        writer.WriteInteger(children);
-        if (children > 0) stack.push_back({node->Children(), 0});  // invalidates frame
-    }
+        void Leave(const TXmlNode&, Level&, Level*) {}
+    } visitor{writer};
+    WalkTree(top, visitor);
 }
 
 // A name index of the data's own table; -1 (the empty name) only where the model allows it,
@@ -549,20 +548,13 @@ void ReadRecords(TBinXmlReader& reader, TXmlNodeList& top, int32_t count) {
 
 }  // namespace
 
-void TXmlNode::SaveBinXml(TBinXmlWriter& writer) const {
-    WriteAttrs(writer, *this);
-    const int32_t children = ChildCount(*this);
-    writer.WriteInteger(children);
-    if (children > 0) WriteRecords(writer, *Children());
-}
+void TXmlNode::SaveBinXml(TBinXmlWriter& writer) const { WriteContent(writer, *this); }
 
 void TXmlNode::LoadBinXml(TBinXmlReader& reader) {
     ReadAttrs(reader, *this);
     const int32_t children = reader.ReadCount(2);
     if (children > 0) ChildListObject().LoadBinXml(reader, children);
 }
-
-void TXmlNodeList::SaveBinXml(TBinXmlWriter& writer) const { WriteRecords(writer, *this); }
 
 void TXmlNodeList::LoadBinXml(TBinXmlReader& reader, int32_t count) {
     if (count < 0 || static_cast<uint64_t>(count) * 2 > reader.Remaining()) FailRead();

@@ -51,6 +51,8 @@ public:
 
     // Bytes not yet delivered: what a count read from the data can at most stand for.
     uint64_t Remaining() const { return static_cast<uint64_t>(end_ - pos_) + unfetched_; }
+    // Bytes of the data before the next one to be read (the signature included).
+    uint64_t Offset() const { return total_ - Remaining(); }
     // A count read from the data, checked to be at least 0 and to leave room for its items of at
     // least minItemSize bytes each.
     int32_t ReadCount(size_t minItemSize);
@@ -63,6 +65,7 @@ protected:
     const unsigned char* pos_ = nullptr;
     const unsigned char* end_ = nullptr;
     uint64_t unfetched_ = 0;  // bytes of the source not yet in the window
+    uint64_t total_ = 0;      // the size of the data, signature included
 };
 
 // Reads a string in place (the caller keeps it alive); skips the signature, reads the options.

@@ -1,5 +1,6 @@
 // The document's own operations: creation, loading from text, binary data, streams, files and
 // resources, and saving as text or binary; and the factory NewXmlDocument.
+#include <optional>
 #include <string>
 
 #include "platform/Resource.h"
@@ -116,11 +117,16 @@ void TXmlDocument::LoadXmlText(const std::string& text) {
 void TXmlDocument::LoadBinaryXml(const std::string& data) {
     ClearChildren();
     ClearAttrs();
-    TStrXmlReader reader(data);
-    // From now on the document has a table of its own, filled from the data.
-    SetNameTable(MakeXml<TXmlNameTable>(kBuckets));
-    Table().LoadBinXml(reader);
-    TXmlNode::LoadBinXml(reader);
+    std::optional<TStrXmlReader> reader;
+    try {
+        reader.emplace(data);
+        // From now on the document has a table of its own, filled from the data.
+        SetNameTable(MakeXml<TXmlNameTable>(kBuckets));
+        Table().LoadBinXml(*reader);
+        TXmlNode::LoadBinXml(*reader);
+    } catch (const TXmlError& failure) {
+        throw TXmlParseError(failure.what(), reader ? reader->Offset() : data.size(), 0, 0);
+    }
 }
 
 void TXmlDocument::LoadFromStream(TByteStream& stream) {
@@ -131,9 +137,15 @@ void TXmlDocument::LoadFromStream(TByteStream& stream) {
         stream.ReadBuffer(head, sizeof head);
         if (std::string_view(head, sizeof head) == kBinarySignature) {
             SetNameTable(MakeXml<TXmlNameTable>(kBuckets));
-            TStmXmlReader reader(stream, kStreamBuffer);
-            Table().LoadBinXml(reader);
-            TXmlNode::LoadBinXml(reader);
+            std::optional<TStmXmlReader> reader;
+            try {
+                reader.emplace(stream, kStreamBuffer);
+                Table().LoadBinXml(*reader);
+                TXmlNode::LoadBinXml(*reader);
+            } catch (const TXmlError& failure) {
+                const int64_t size = stream.Size();
+                throw TXmlParseError(failure.what(), reader ? reader->Offset() : static_cast<uint64_t>(size), 0, 0);
+            }
             return;
         }
         stream.Seek(stream.Position() - static_cast<int64_t>(sizeof head));

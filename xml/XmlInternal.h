@@ -2,10 +2,12 @@
 // parser, the binary form, the document). Callers use XmlLib.h only.
 #pragma once
 #include <algorithm>
+#include <charconv>
 #include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -30,6 +32,9 @@ XmlRef<T> MakeXml(Args&&... args) {
 
 // Throws the library's error.
 [[noreturn]] void RaiseXmlError(const std::string& message);
+[[noreturn]] void NameIndexError();  // a name index out of range
+// The pattern with its one "%s" replaced by a (the messages that name a name).
+std::string Format1(const char* pattern, const std::string& a);
 
 // Library-wide default of a document's PreserveWhiteSpace flag (also used by nodes outside
 // any document).
@@ -41,10 +46,66 @@ inline constexpr const char* ListIndexMessage = "Ошибка получения
 inline constexpr const char* NotSupportedMessage = "Данная возможность не поддерживается библиотекой XML";
 
 // ---------------------------------------------------------------------------------------------
+// Value kinds and their XML text.
+
+constexpr bool IsIntegerKind(uint16_t k) {
+    switch (k) {
+    case TaggedValue::vkInt16: case TaggedValue::vkInt32: case TaggedValue::vkInt8: case TaggedValue::vkUInt8:
+    case TaggedValue::vkUInt16: case TaggedValue::vkUInt32: case TaggedValue::vkInt64:
+        return true;
+    default:
+        return false;
+    }
+}
+constexpr bool IsFloatKind(uint16_t k) { return k == TaggedValue::vkFloat32 || k == TaggedValue::vkFloat64; }
+// Kinds that convert to a number as they stand (text has to be parsed first).
+constexpr bool IsNumericKind(uint16_t k) {
+    return IsIntegerKind(k) || IsFloatKind(k) || k == TaggedValue::vkCurrency || k == TaggedValue::vkBoolean;
+}
+
+// ValueToXmlText for the kinds ValueXmlText does not write itself.
+std::string OtherValueXmlText(const TaggedValue& value);
+
+struct TValueTextRoom {
+    char digits[24];
+    std::string text;
+};
+// The XML text of a value (ValueToXmlText) without a copy where none is needed: a text payload
+// as it stands, an integer or a boolean in room.digits, any other kind converted into room.text.
+// The view lives as long as the value and the room.
+inline std::string_view ValueXmlText(const TaggedValue& value, TValueTextRoom& room) {
+    const TaggedValue::Payload& payload = value.RawPayload();
+    const uint16_t kind = value.KindCode();
+    if (kind == TaggedValue::vkText) return *std::get_if<std::string>(&payload);
+    if (kind == TaggedValue::vkEmpty) return {};
+    if (kind == TaggedValue::vkBoolean) return *std::get_if<bool>(&payload) ? "1" : "0";
+    if (IsIntegerKind(kind)) {
+        const auto end = std::to_chars(room.digits, room.digits + sizeof room.digits,
+                                       *std::get_if<int64_t>(&payload)).ptr;
+        return {room.digits, static_cast<size_t>(end - room.digits)};
+    }
+    room.text = OtherValueXmlText(value);
+    return room.text;
+}
+
+// ---------------------------------------------------------------------------------------------
 
 class TXmlBase : public virtual IXmlBase {
 public:
     TXmlBase* ImplObject() override { return this; }
+
+    // Runs when the last reference went; nodes and lists release what they hold without
+    // allocating or recursing (a release may run while memory is exhausted, and trees are deep).
+    virtual void DestroySelf() noexcept { std::unique_ptr<TXmlBase>{this}.reset(); }
+
+    // Counted-reference internals for the release walk.
+    static int32_t References(const IXmlBase& object) noexcept {
+        return object.refCount_.load(std::memory_order_acquire);
+    }
+    // Drops one reference without destroying; true when it was the last (the caller destroys).
+    static bool DropReference(const IXmlBase& object) noexcept {
+        return object.refCount_.fetch_sub(1, std::memory_order_acq_rel) == 1;
+    }
 };
 
 // The concrete object behind an interface reference (nullptr for none).
@@ -109,49 +170,60 @@ private:
 
 // ---------------------------------------------------------------------------------------------
 
-// The items of a node list: counted references in order, the first two inside the list object
-// itself (most lists hold one or two nodes; the room fits in the list's own heap block).
-template <class Node>
-class TXmlRefArray {
+// Growth of every item and attribute array: 4, then 16, then a quarter of the capacity.
+inline size_t GrownCapacity(size_t capacity) {
+    if (capacity > 64) return capacity + capacity / 4;
+    if (capacity > 8) return capacity + 16;
+    return capacity + 4;
+}
+
+// An array of T in order, with room for Inline items inside the object itself (most child lists
+// hold one or two nodes: the room fits in the list's own heap block) and one heap block beyond
+// that (most elements have no attributes: room inside every element would cost far more memory).
+template <class T, size_t Inline>
+class TSmallVector {
 public:
-    using Item = XmlRef<Node>;
-    TXmlRefArray() = default;
-    ~TXmlRefArray() {
+    TSmallVector() = default;
+    ~TSmallVector() {
         clear();
-        if (data_ != Room()) ::operator delete(data_);
+        Free();
     }
-    TXmlRefArray(const TXmlRefArray&) = delete;
-    TXmlRefArray& operator=(const TXmlRefArray&) = delete;
+    TSmallVector(const TSmallVector&) = delete;
+    TSmallVector& operator=(const TSmallVector&) = delete;
 
     size_t size() const { return size_; }
     size_t capacity() const { return cap_; }
-    Item* begin() { return data_; }
-    Item* end() { return data_ + size_; }
-    Item& operator[](size_t i) { return data_[i]; }
-    const Item& operator[](size_t i) const { return data_[i]; }
+    bool empty() const { return size_ == 0; }
+    T* begin() { return data_; }
+    T* end() { return data_ + size_; }
+    const T* begin() const { return data_; }
+    const T* end() const { return data_ + size_; }
+    T& operator[](size_t i) { return data_[i]; }
+    const T& operator[](size_t i) const { return data_[i]; }
+    T& back() { return data_[size_ - 1]; }
 
     void reserve(size_t n) {
         if (n <= cap_) return;
-        auto* fresh = static_cast<Item*>(::operator new(n * sizeof(Item)));
+        auto* fresh = static_cast<T*>(::operator new(n * sizeof(T)));
         std::uninitialized_move_n(data_, size_, fresh);
         std::destroy_n(data_, size_);
-        if (data_ != Room()) ::operator delete(data_);
+        Free();
         data_ = fresh;
         cap_ = static_cast<uint32_t>(n);
     }
-    void push_back(Item item) {
-        if (size_ == cap_) reserve(cap_ + 4);
+    void push_back(T item) {
+        if (size_ == cap_) reserve(GrownCapacity(cap_));
         std::construct_at(data_ + size_, std::move(item));
         ++size_;
     }
-    void insert(size_t position, Item item) {
+    void pop_back() { std::destroy_at(data_ + --size_); }
+    void insert(size_t position, T item) {
         push_back(std::move(item));
         std::rotate(data_ + position, data_ + size_ - 1, data_ + size_);
     }
     void erase(size_t position) {
         std::move(data_ + position + 1, end(), data_ + position);
-        --size_;
-        std::destroy_at(data_ + size_);
+        pop_back();
     }
     void clear() {
         // Empty before the items go: a released node never sees a list that still names it.
@@ -160,11 +232,21 @@ public:
     }
 
 private:
-    Item* Room() { return reinterpret_cast<Item*>(room_); }
-    Item* data_ = Room();
+    struct NoRoom {
+        T* Items() { return nullptr; }
+    };
+    struct Room {
+        T* Items() { return reinterpret_cast<T*>(bytes); }
+        alignas(T) std::byte bytes[Inline * sizeof(T)];
+    };
+    void Free() {
+        if (data_ != room_.Items()) ::operator delete(data_);
+    }
+
+    [[no_unique_address]] std::conditional_t<Inline == 0, NoRoom, Room> room_;
+    T* data_ = room_.Items();
     uint32_t size_ = 0;
-    uint32_t cap_ = 2;
-    alignas(Item) std::byte room_[2 * sizeof(Item)];
+    uint32_t cap_ = Inline;
 };
 
 // An ordered list of counted node references. A child list has an Owner (plain link) and
@@ -173,6 +255,8 @@ class TXmlNodeList final : public TXmlBase, public IXmlNodeCollection {
 public:
     explicit TXmlNodeList(TXmlNode* owner);
     ~TXmlNodeList() override;
+
+    void DestroySelf() noexcept override;
 
     int32_t ItemCount() override { return Count(); }
     XmlRef<IXmlNode> ItemAt(int32_t position) override;
@@ -199,16 +283,15 @@ public:
     void DetachOwner();
 
     void ParseXml(TXmlSource& source, TXmlNameTable& table, bool preserveWhiteSpace);  // XmlParser.cpp
-    void SaveBinXml(TBinXmlWriter& writer) const;              // XmlBinary.cpp
     void LoadBinXml(TBinXmlReader& reader, int32_t count);     // XmlBinary.cpp
 
 private:
-    void Grow();
+    friend class TXmlNode;
     void Adopt(TXmlNode* node);
     void Orphan(TXmlNode* node);
 
     TXmlNode* owner_;
-    TXmlRefArray<TXmlNode> items_;
+    TSmallVector<XmlRef<TXmlNode>, 2> items_;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -218,57 +301,7 @@ struct TXmlAttrData {
     TaggedValue Value;
 };
 
-// The attribute records of a node, in order, in one block allocated on the first record (most
-// elements of a document have none: room inside every element would cost far more memory).
-class TXmlAttrArray {
-public:
-    TXmlAttrArray() = default;
-    ~TXmlAttrArray() {
-        clear();
-        ::operator delete(data_);
-    }
-    TXmlAttrArray(const TXmlAttrArray&) = delete;
-    TXmlAttrArray& operator=(const TXmlAttrArray&) = delete;
-
-    size_t size() const { return size_; }
-    size_t capacity() const { return cap_; }
-    bool empty() const { return size_ == 0; }
-    TXmlAttrData* begin() { return data_; }
-    TXmlAttrData* end() { return data_ + size_; }
-    const TXmlAttrData* begin() const { return data_; }
-    const TXmlAttrData* end() const { return data_ + size_; }
-    TXmlAttrData& operator[](size_t i) { return data_[i]; }
-    const TXmlAttrData& operator[](size_t i) const { return data_[i]; }
-
-    void reserve(size_t n) {
-        if (n <= cap_) return;
-        auto* p = static_cast<TXmlAttrData*>(::operator new(n * sizeof(TXmlAttrData)));
-        std::uninitialized_move_n(data_, size_, p);
-        std::destroy_n(data_, size_);
-        ::operator delete(data_);
-        data_ = p;
-        cap_ = static_cast<uint32_t>(n);
-    }
-    void push_back(TXmlAttrData a) {
-        if (size_ == cap_) reserve(cap_ + 4);
-        std::construct_at(data_ + size_, std::move(a));
-        ++size_;
-    }
-    void erase(TXmlAttrData* it) {
-        std::move(it + 1, end(), it);
-        std::destroy_at(data_ + size_ - 1);
-        --size_;
-    }
-    void clear() {
-        std::destroy_n(data_, size_);
-        size_ = 0;
-    }
-
-private:
-    TXmlAttrData* data_ = nullptr;
-    uint32_t size_ = 0;
-    uint32_t cap_ = 0;
-};
+using TXmlAttrArray = TSmallVector<TXmlAttrData, 0>;
 
 // Moves a node (and everything below it) onto another table, interning its names there.
 void RemapNames(TXmlNode& node, TXmlNameTable& newTable);
@@ -277,6 +310,8 @@ void RemapNames(TXmlNode& node, TXmlNameTable& newTable);
 class TXmlNode : public TXmlBase, public virtual IXmlNode {
 public:
     ~TXmlNode() override;
+    void DestroySelf() noexcept override { ReleaseTree(this); }
+    static void ReleaseTree(TXmlNode* top) noexcept;
 
     // Slot operations of the model (the interface operations of the same name use them).
     virtual TXmlNodeList& ChildListObject();
@@ -286,7 +321,6 @@ public:
     // The kind code without a virtual call.
     int32_t Kind() const { return kind_; }
     TXmlNode* ParentNode() const { return parent_; }
-    void SetParentNode(TXmlNode* parent) { parent_ = parent; }
     TXmlNameTable& Table() const { return *nameTable_; }
     const XmlRef<TXmlNameTable>& TableRef() const { return nameTable_; }
     // Gives the node another table without remapping (a document's binary load).
@@ -321,6 +355,9 @@ public:
     TaggedValue ReadValue() override { return TaggedValue(ReadText()); }
     void WriteValue(const TaggedValue& value) override;
     XmlRef<IXmlNode> Parent() override { return static_cast<IXmlNode*>(parent_); }
+    std::string MarkupText() override;  // XmlWriter.cpp
+    // Elements and documents copy their children when deep; the other kinds are leaves.
+    XmlRef<IXmlNode> Duplicate(bool deep) override;
     XmlRef<IXmlDocument> DocumentOf() override;
     XmlRef<IXmlNodeCollection> ChildList() override;
 
@@ -440,8 +477,6 @@ public:
     uint16_t ValueKind() override;
     TaggedValue ReadValue() override;
     void WriteValue(const TaggedValue& value) override;
-    std::string MarkupText() override;
-    XmlRef<IXmlNode> Duplicate(bool deep) override;
     XmlRef<IXmlElement> ToElement() override { return this; }
 
     void ReplaceTextWithCDATA(std::string_view text) override;
@@ -466,8 +501,6 @@ public:
     uint16_t ValueKind() override { return Value.KindCode(); }
     TaggedValue ReadValue() override { return Value; }
     void WriteValue(const TaggedValue& value) override { Value = value; }
-    std::string MarkupText() override;
-    XmlRef<IXmlNode> Duplicate(bool deep) override;
     XmlRef<IXmlNode> ToText() override { return this; }
 };
 
@@ -488,8 +521,6 @@ public:
     TXmlCDATASection(XmlRef<TXmlNameTable> table, std::string text);
     int32_t NameId() override { return Table().CDATAIndex(); }
     int32_t NodeKind() override { return xnkCDATA; }
-    std::string MarkupText() override;
-    XmlRef<IXmlNode> Duplicate(bool deep) override;
     XmlRef<IXmlNode> ToCDATA() override { return this; }
 };
 
@@ -498,8 +529,6 @@ public:
     TXmlComment(XmlRef<TXmlNameTable> table, std::string text);
     int32_t NameId() override { return Table().CommentIndex(); }
     int32_t NodeKind() override { return xnkComment; }
-    std::string MarkupText() override;
-    XmlRef<IXmlNode> Duplicate(bool deep) override;
     XmlRef<IXmlNode> ToComment() override { return this; }
 };
 
@@ -515,8 +544,6 @@ public:
     int32_t NodeKind() override { return xnkInstruction; }
     std::string ReadText() override { return Data; }
     void WriteText(std::string text) override { Data = std::move(text); }
-    std::string MarkupText() override;
-    XmlRef<IXmlNode> Duplicate(bool deep) override;
     XmlRef<IXmlNode> ToInstruction() override { return this; }
 
 private:
@@ -524,7 +551,7 @@ private:
 };
 
 // The document node. Its constructor and node operations (NameId, NodeKind, ReadText,
-// WriteText, MarkupText, Duplicate) are in XmlNodes.cpp; the IXmlDocument operations and
+// WriteText) are in XmlNodes.cpp; the IXmlDocument operations and
 // NewXmlDocument in XmlDocument.cpp.
 class TXmlDocument final : public TXmlNode, public virtual IXmlDocument {
 public:
@@ -536,8 +563,6 @@ public:
     int32_t NodeKind() override { return xnkDocument; }
     std::string ReadText() override;
     void WriteText(std::string text) override;
-    std::string MarkupText() override;
-    XmlRef<IXmlNode> Duplicate(bool deep) override;
 
     // --- IXmlDocument (XmlDocument.cpp) ---
     XmlRef<IXmlElement> DocumentElement() override;
@@ -569,8 +594,6 @@ public:
 // ---------------------------------------------------------------------------------------------
 // Text building blocks shared by the serializer, the values and the document.
 
-// Appends ValueToXmlText (value) to out (text payloads without a temporary copy).
-void AppendValueXmlText(std::string& out, const TaggedValue& value);
 // Appends EscapeXmlText (text) to out.
 void AppendEscaped(std::string& out, std::string_view text);
 // Appends the node's XML text at depth 0 of its own layout.
@@ -587,5 +610,38 @@ TXmlCDATASection& AppendCDATANode(TXmlNodeList& list, TXmlNameTable& table, std:
 TXmlComment& AppendCommentNode(TXmlNodeList& list, TXmlNameTable& table, std::string text);
 TXmlProcessingInstruction& AppendInstructionNode(TXmlNodeList& list, TXmlNameTable& table, int32_t targetId,
                                                  std::string data = {});
+
+// ---------------------------------------------------------------------------------------------
+// The one walk over a tree, in document order, with an explicit stack: a document nested
+// 100,000 deep must not exhaust the thread's stack. The visitor keeps a Level record per node
+// being walked: Enter (node, parent level or nullptr for the top, level) fills it and says
+// whether to go below the node; after the node's children Leave (node, level, parent level)
+// runs. Copy, text writing, binary writing, name remapping and joined text all use it; the
+// release walk alone does without (it must not allocate).
+template <class Node, class Visitor>
+void WalkTree(Node& top, Visitor& visitor) {
+    using Level = typename Visitor::Level;
+    struct Frame {
+        Node* node;
+        int32_t next;
+        Level level;
+    };
+    std::vector<Frame> stack;
+    stack.push_back({&top, 0, Level{}});
+    if (!visitor.Enter(top, static_cast<Level*>(nullptr), stack.back().level)) return;
+    while (!stack.empty()) {
+        Frame& frame = stack.back();
+        const TXmlNodeList* children = frame.node->Children();
+        if (children && frame.next < children->Count()) {
+            Node* child = children->Item(frame.next++);
+            Level level{};
+            if (visitor.Enter(*child, &frame.level, level)) stack.push_back({child, 0, std::move(level)});
+            continue;
+        }
+        Frame done = std::move(frame);
+        stack.pop_back();
+        visitor.Leave(*done.node, done.level, stack.empty() ? nullptr : &stack.back().level);
+    }
+}
 
 }  // namespace xml

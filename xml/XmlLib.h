@@ -30,6 +30,21 @@ public:
     explicit TXmlError(const std::string& message) : std::runtime_error(message) {}
 };
 
+// A load of XML text or binary data that stopped: what() is the message as the reader raised
+// it; the position tells where the input stopped. Line and column are 1-based and count bytes
+// (a tab is one column; CR LF, LF and CR each end a line); both are 0 for binary data.
+class TXmlParseError : public TXmlError {
+public:
+    TXmlParseError(const std::string& message, uint64_t offset, uint64_t line, uint64_t column)
+        : TXmlError(message), offset_(offset), line_(line), column_(column) {}
+    uint64_t Offset() const noexcept { return offset_; }  // bytes read before the stop
+    uint64_t Line() const noexcept { return line_; }
+    uint64_t Column() const noexcept { return column_; }
+
+private:
+    uint64_t offset_, line_, column_;
+};
+
 // ---------------------------------------------------------------------------------------------
 // Counted references
 
@@ -125,6 +140,15 @@ public:
     };
 
     TaggedValue() noexcept = default;  // empty
+    // A copy builds its payload in place: when that runs out of memory the copy fails cleanly
+    // (GCC 12's own variant copy would destroy a payload it never made).
+    TaggedValue(const TaggedValue& other) : kind_(other.kind_) { CopyPayload(other.payload_); }
+    TaggedValue(TaggedValue&&) noexcept = default;
+    TaggedValue& operator=(const TaggedValue& other) {
+        if (this != &other) *this = TaggedValue(other);
+        return *this;
+    }
+    TaggedValue& operator=(TaggedValue&&) noexcept = default;
     TaggedValue(std::string text) : kind_(vkText), payload_(std::move(text)) {}
     TaggedValue(const char* text) : kind_(vkText), payload_(std::string(text ? text : "")) {}
     TaggedValue(std::string_view text) : kind_(vkText), payload_(std::string(text)) {}
@@ -167,13 +191,13 @@ public:
 
     using Payload = std::variant<std::monostate, int64_t, double, bool, std::string, std::u16string,
                                  std::vector<uint8_t>>;
-    // For readers of stored forms (binary XML): a value of the given code with a raw payload
-    // of the matching alternative. Fails with TXmlError on an unknown code or mismatch.
-    static TaggedValue FromRaw(uint16_t kind, Payload payload);
     const Payload& RawPayload() const noexcept { return payload_; }
 
 private:
     TaggedValue(uint16_t kind, Payload payload) : kind_(kind), payload_(std::move(payload)) {}
+    void CopyPayload(const Payload& from) {
+        std::visit([this](const auto& x) { payload_.template emplace<std::decay_t<decltype(x)>>(x); }, from);
+    }
     uint16_t kind_ = vkEmpty;
     Payload payload_;
 };
@@ -386,6 +410,56 @@ public:
     virtual void SaveBinaryToStream(TByteStream& stream, uint32_t options) = 0;
     virtual void SaveBinaryToFile(const std::string& fileName, uint32_t options) = 0;
 };
+
+// ---------------------------------------------------------------------------------------------
+// Source positions
+
+// Where a parsed element lies in its text: byte offsets from the text's start, ends exclusive.
+struct TXmlAttrSpan {
+    int32_t NameId;
+    uint64_t NameBegin, NameEnd;
+    uint64_t ValueBegin, ValueEnd;  // between the quotes, references as written
+};
+
+struct TXmlElementSpan {
+    static constexpr uint64_t kOpen = UINT64_MAX;  // an end not reached (the parse stopped)
+
+    const TXmlBase* Node;
+    uint64_t Begin;        // the "<" of the start tag
+    uint64_t NameEnd;      // after the name
+    uint64_t AttrsEnd;     // after the last attribute's closing quote; NameEnd without attributes
+    uint64_t StartTagEnd;  // after the start tag's ">" or "/>"
+    uint64_t EndTagBegin;  // the "<" of the end tag; StartTagEnd for "<a/>"
+    uint64_t End;          // after the end tag's ">"; StartTagEnd for "<a/>"
+    size_t FirstAttr, AttrCount;  // the element's attributes in TXmlPositions::Attrs, in source order
+
+    bool SelfClosing() const noexcept { return End == StartTagEnd; }
+};
+
+// The spans a parse recorded: every element and each attribute occurrence in its tag (a name
+// written twice appears twice). Recording is asked for per load; a load without it records
+// nothing and costs nothing extra.
+class TXmlPositions {
+public:
+    const std::vector<TXmlElementSpan>& Elements() const noexcept { return elements_; }
+    const std::vector<TXmlAttrSpan>& Attrs() const noexcept { return attrs_; }
+    // The span of an element of the parsed document; null for a node the parse did not make.
+    const TXmlElementSpan* Find(IXmlNode* element) const;
+    // The last occurrence of the attribute in the element's tag (the one whose value was kept).
+    const TXmlAttrSpan* FindAttr(const TXmlElementSpan& element, int32_t nameId) const;
+    void Clear();
+
+private:
+    friend class TXmlSource;
+    std::vector<TXmlElementSpan> elements_;
+    std::vector<TXmlAttrSpan> attrs_;
+    std::vector<size_t> open_;  // elements whose end tag is due, innermost last
+};
+
+// LoadXmlText that records where the parsed elements lie in the text. A text that begins with
+// the binary signature is loaded as binary and records nothing.
+void LoadXmlTextWithPositions(const XmlRef<IXmlDocument>& document, const std::string& text,
+                              TXmlPositions& positions);
 
 // ---------------------------------------------------------------------------------------------
 // Factories

@@ -1,39 +1,9 @@
-// The node model: counted release, name tables, node lists, attributes, the node classes and
-// every node operation offered through IXmlNode and IXmlElement.
-#include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <cstdio>
-#include <cstring>
-
+// The node classes and the node operations offered through IXmlNode and IXmlElement, apart
+// from attributes (XmlAttributes.cpp): children, path values, text, copies.
 #include "platform/CodePage.h"
 #include "xml/XmlInternal.h"
 
 namespace xml {
-
-// ---- counted release ------------------------------------------------------------------------
-
-namespace {
-// Objects whose last reference went while another object was being destroyed. Releasing a
-// tree thereby runs as a loop here instead of a recursion as deep as the tree.
-thread_local std::vector<const IXmlBase*>* pendingRelease = nullptr;
-}  // namespace
-
-void IXmlBase::DestroyObject(const IXmlBase* object) noexcept {
-    if (pendingRelease) {
-        pendingRelease->push_back(object);
-        return;
-    }
-    std::vector<const IXmlBase*> pending;
-    pendingRelease = &pending;
-    std::unique_ptr<const IXmlBase>{object}.reset();
-    while (!pending.empty()) {
-        const IXmlBase* next = pending.back();
-        pending.pop_back();
-        std::unique_ptr<const IXmlBase>{next}.reset();
-    }
-    pendingRelease = nullptr;
-}
 
 TXmlNode* ImplNode(IXmlNode* node) {
     if (!node) return nullptr;
@@ -49,18 +19,7 @@ TXmlNameTable* ImplTable(IXmlNameDictionary* table) {
     return impl;
 }
 
-namespace {
-
-// Growth of the item and attribute arrays: 4, then 16, then a quarter of the capacity.
-size_t GrownCapacity(size_t capacity) {
-    if (capacity > 64) return capacity + capacity / 4;
-    if (capacity > 8) return capacity + 16;
-    return capacity + 4;
-}
-
-[[noreturn]] void NameIndexError() { RaiseXmlError("Ошибка получения имени: индекс выходит за пределы"); }
-
-[[noreturn]] void AttrIndexError() { RaiseXmlError("Ошибка получения атрибута: индекс выходит за пределы"); }
+void NameIndexError() { RaiseXmlError("Ошибка получения имени: индекс выходит за пределы"); }
 
 std::string Format1(const char* pattern, const std::string& a) {
     std::string out;
@@ -73,326 +32,6 @@ std::string Format1(const char* pattern, const std::string& a) {
         }
     }
     return out;
-}
-
-}  // namespace
-
-// ---- TXmlNameTable --------------------------------------------------------------------------
-
-namespace {
-
-// Buckets up to this length are scanned; longer ones are looked up in the table's index.
-constexpr size_t kScannedBucket = 8;
-
-uint64_t Mix64(uint64_t x) {
-    x ^= x >> 32;
-    x *= 0xd6e8feb86659fd93ull;
-    x ^= x >> 32;
-    x *= 0xd6e8feb86659fd93ull;
-    x ^= x >> 32;
-    return x;
-}
-
-// A per-table key: the crafted names of a file cannot be chosen to collide in it.
-uint64_t NewIndexSeed(const void* table) {
-    static std::atomic<uint64_t> counter{0x9e3779b97f4a7c15ull};
-    const auto now = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-    return Mix64(counter.fetch_add(0x9e3779b97f4a7c15ull, std::memory_order_relaxed) ^ now ^
-                 reinterpret_cast<uintptr_t>(table));
-}
-
-uint64_t KeyedHash(uint64_t seed, std::string_view name) {
-    uint64_t h = seed ^ (name.size() * 0x9e3779b97f4a7c15ull);
-    const char* p = name.data();
-    size_t n = name.size();
-    for (; n >= 8; n -= 8, p += 8) {
-        uint64_t block;
-        std::memcpy(&block, p, 8);
-        h = Mix64(h ^ block) + seed;
-    }
-    uint64_t tail = 0;
-    std::memcpy(&tail, p, n);
-    return Mix64(h ^ tail ^ (seed << 1));
-}
-
-}  // namespace
-
-TXmlNameTable::TXmlNameTable(int32_t bucketCount)
-    : buckets_(static_cast<size_t>(std::max(bucketCount, 1))), indexSeed_(NewIndexSeed(this)) {
-    for (const char* name : {"#text", "#cdata-section", "#comment", "#document", "xml"}) IdOfName(name);
-}
-
-uint32_t TXmlNameTable::HashName(std::string_view name) {
-    uint32_t h = 0;
-    for (unsigned char b : name) h = h * 33 + b;
-    return h;
-}
-
-int32_t TXmlNameTable::IdOfName(std::string_view name) {
-    if (name.empty()) return -1;
-    const uint32_t bucketNo = HashName(name) % static_cast<uint32_t>(buckets_.size());
-    std::vector<int32_t>& bucket = buckets_[bucketNo];
-    if (bucket.size() <= kScannedBucket) {
-        for (int32_t index : bucket)
-            if (index >= 0 && index < NameCount() && names_[static_cast<size_t>(index)] == name) return index;
-    } else if (const int32_t found = FindIndexed(name); found >= 0) {
-        return found;
-    }
-    const auto index = static_cast<int32_t>(names_.size());
-    names_.emplace_back(name);
-    bucket.push_back(index);
-    if (indexValid_) IndexName(index);
-    return index;
-}
-
-int32_t TXmlNameTable::FindIndexed(std::string_view name) {
-    if (!indexValid_) BuildIndex();
-    const size_t mask = index_.size() - 1;
-    for (size_t slot = KeyedHash(indexSeed_, name) & mask;; slot = (slot + 1) & mask) {
-        const int32_t index = index_[slot];
-        if (index < 0) return -1;
-        if (names_[static_cast<size_t>(index)] == name) return index;
-    }
-}
-
-// Enters a name that its bucket's scan finds at this index (no earlier equal entry exists).
-void TXmlNameTable::IndexName(int32_t index) {
-    if ((indexed_ + 1) * 2 > index_.size()) {
-        // Grow to keep the load at most a half; the entries move to their new slots.
-        std::vector<int32_t> old(std::max<size_t>(index_.size() * 2, 64), -1);
-        old.swap(index_);
-        const size_t mask = index_.size() - 1;
-        for (int32_t moved : old) {
-            if (moved < 0) continue;
-            size_t slot = KeyedHash(indexSeed_, names_[static_cast<size_t>(moved)]) & mask;
-            while (index_[slot] >= 0) slot = (slot + 1) & mask;
-            index_[slot] = moved;
-        }
-    }
-    const std::string& name = names_[static_cast<size_t>(index)];
-    const size_t mask = index_.size() - 1;
-    size_t slot = KeyedHash(indexSeed_, name) & mask;
-    while (index_[slot] >= 0) {
-        if (names_[static_cast<size_t>(index_[slot])] == name) return;  // the earlier entry wins
-        slot = (slot + 1) & mask;
-    }
-    index_[slot] = index;
-    ++indexed_;
-}
-
-// The index answers as the scan of the name's own bucket would: for each name, the first valid
-// entry of that bucket that holds it. Entries of a stored table that sit in another bucket than
-// their name's can never be found by a scan, so they are left out.
-void TXmlNameTable::BuildIndex() {
-    index_.clear();
-    indexed_ = 0;
-    const auto bucketCount = static_cast<uint32_t>(buckets_.size());
-    for (uint32_t b = 0; b < bucketCount; ++b) {
-        for (int32_t index : buckets_[b]) {
-            if (index < 0 || index >= NameCount()) continue;
-            if (HashName(names_[static_cast<size_t>(index)]) % bucketCount != b) continue;
-            IndexName(index);
-        }
-    }
-    if (index_.empty()) index_.assign(64, -1);
-    indexValid_ = true;
-}
-
-const std::string& TXmlNameTable::NameRefSlow(int32_t index) const {
-    static const std::string empty;
-    if (index >= 0) NameIndexError();
-    return empty;
-}
-
-std::string TXmlNameTable::NameOfId(int32_t index) { return NameRef(index); }
-
-const std::vector<int32_t>& TXmlNameTable::Bucket(int32_t bucket) const {
-    if (bucket < 0 || bucket >= BucketCount()) NameIndexError();
-    return buckets_[static_cast<size_t>(bucket)];
-}
-
-void TXmlNameTable::ResetContent(std::vector<std::string> names, int32_t bucketCount) {
-    names_ = std::move(names);
-    buckets_.assign(static_cast<size_t>(std::max(bucketCount, 1)), {});
-    indexValid_ = false;
-}
-
-void TXmlNameTable::SetBucket(int32_t bucket, std::vector<int32_t> indexes) {
-    if (bucket < 0 || bucket >= BucketCount()) NameIndexError();
-    buckets_[static_cast<size_t>(bucket)] = std::move(indexes);
-    indexValid_ = false;
-}
-
-XmlRef<IXmlNameDictionary> DefaultNameTable() {
-    static const XmlRef<TXmlNameTable> table = MakeXml<TXmlNameTable>(4096);
-    return table;
-}
-
-XmlRef<IXmlNameDictionary> NewXmlNameTable(int32_t bucketCount) { return MakeXml<TXmlNameTable>(bucketCount); }
-
-// ---- TXmlNodeList ---------------------------------------------------------------------------
-
-TXmlNodeList::TXmlNodeList(TXmlNode* owner) : owner_(owner) {}
-
-TXmlNodeList::~TXmlNodeList() { Clear(); }
-
-XmlRef<IXmlNode> TXmlNodeList::ItemAt(int32_t position) {
-    if (position < 0 || position >= Count()) RaiseXmlError(ListIndexMessage);
-    return static_cast<IXmlNode*>(Item(position));
-}
-
-void TXmlNodeList::Grow() {
-    if (items_.size() == items_.capacity()) items_.reserve(GrownCapacity(items_.capacity()));
-}
-
-void TXmlNodeList::Adopt(TXmlNode* node) {
-    if (!owner_) return;
-    node->parent_ = owner_;
-    if (node->nameTable_.get() != owner_->nameTable_.get()) RemapNames(*node, *owner_->nameTable_);
-}
-
-void TXmlNodeList::Orphan(TXmlNode* node) {
-    if (owner_ && node->parent_ == owner_) node->parent_ = nullptr;
-}
-
-namespace {
-// A node may not enter the child list of itself or of a node below it: the tree would hold
-// itself and never be released.
-void CheckNoCycle(const TXmlNode* owner, const TXmlNode* node) {
-    if (!node) RaiseXmlError(NotSupportedMessage);
-    if (!owner) return;
-    if (node == owner) RaiseXmlError(NotSupportedMessage);
-    if (!node->HasChildNodes()) return;  // a leaf cannot be an ancestor
-    for (const TXmlNode* p = owner->ParentNode(); p; p = p->ParentNode())
-        if (p == node) RaiseXmlError(NotSupportedMessage);
-}
-}  // namespace
-
-void TXmlNodeList::Insert(const XmlRef<TXmlNode>& node, int32_t position) {
-    if (position == -1) position = Count();
-    if (position < 0 || position > Count()) RaiseXmlError(ListIndexMessage);
-    CheckNoCycle(owner_, node.get());
-    Grow();
-    items_.insert(static_cast<size_t>(position), node);
-    Adopt(node.get());
-}
-
-void TXmlNodeList::AppendNew(XmlRef<TXmlNode> node) {
-    Grow();
-    TXmlNode* raw = node.get();
-    items_.push_back(std::move(node));
-    Adopt(raw);
-}
-
-void TXmlNodeList::Delete(int32_t position) {
-    if (position < 0 || position >= Count()) RaiseXmlError(ListIndexMessage);
-    XmlRef<TXmlNode> node = std::move(items_[static_cast<size_t>(position)]);
-    items_.erase(static_cast<size_t>(position));
-    Orphan(node.get());
-}
-
-void TXmlNodeList::Clear() {
-    for (auto& item : items_) Orphan(item.get());
-    items_.clear();
-}
-
-int32_t TXmlNodeList::IndexOf(const TXmlNode* node) const {
-    for (size_t i = 0; i < items_.size(); ++i)
-        if (items_[i].get() == node) return static_cast<int32_t>(i);
-    return -1;
-}
-
-int32_t TXmlNodeList::Remove(const TXmlNode* node) {
-    const int32_t position = IndexOf(node);
-    if (position >= 0) Delete(position);
-    return position;
-}
-
-void TXmlNodeList::Replace(int32_t position, const XmlRef<TXmlNode>& node) {
-    if (position < 0 || position >= Count()) RaiseXmlError(ListIndexMessage);
-    auto& slot = items_[static_cast<size_t>(position)];
-    if (slot == node) return;
-    CheckNoCycle(owner_, node.get());
-    XmlRef<TXmlNode> old = std::move(slot);
-    slot = node;
-    Orphan(old.get());
-    Adopt(node.get());
-}
-
-void TXmlNodeList::Reserve(int32_t count) {
-    if (count > 0) items_.reserve(static_cast<size_t>(count));
-}
-
-void TXmlNodeList::DetachOwner() {
-    for (auto& item : items_) Orphan(item.get());
-    owner_ = nullptr;
-}
-
-// ---- builders -------------------------------------------------------------------------------
-
-namespace {
-template <class T, class... Args>
-T& AppendBuilt(TXmlNodeList& list, Args&&... args) {
-    XmlRef<T> node = MakeXml<T>(std::forward<Args>(args)...);
-    T& result = *node;
-    list.AppendNew(std::move(node));
-    return result;
-}
-}  // namespace
-
-TXmlElement& AppendElementNode(TXmlNodeList& list, TXmlNameTable& table, int32_t nameId) {
-    return AppendBuilt<TXmlElement>(list, &table, nameId);
-}
-
-TXmlText& AppendTextNode(TXmlNodeList& list, TXmlNameTable& table, std::string text) {
-    return AppendBuilt<TXmlText>(list, &table, TaggedValue(std::move(text)));
-}
-
-TXmlText& AppendTextNode(TXmlNodeList& list, TXmlNameTable& table, TaggedValue value) {
-    return AppendBuilt<TXmlText>(list, &table, std::move(value));
-}
-
-TXmlCDATASection& AppendCDATANode(TXmlNodeList& list, TXmlNameTable& table, std::string text) {
-    return AppendBuilt<TXmlCDATASection>(list, &table, std::move(text));
-}
-
-TXmlComment& AppendCommentNode(TXmlNodeList& list, TXmlNameTable& table, std::string text) {
-    return AppendBuilt<TXmlComment>(list, &table, std::move(text));
-}
-
-TXmlProcessingInstruction& AppendInstructionNode(TXmlNodeList& list, TXmlNameTable& table, int32_t targetId,
-                                                 std::string data) {
-    return AppendBuilt<TXmlProcessingInstruction>(list, &table, std::move(data), targetId);
-}
-
-// ---- RemapNames -----------------------------------------------------------------------------
-
-void RemapNames(TXmlNode& top, TXmlNameTable& newTable) {
-    if (&top.Table() == &newTable) return;
-    XmlRef<TXmlNameTable> oldTable = top.TableRef();  // kept alive while the map is used
-    std::vector<int32_t> map(static_cast<size_t>(oldTable->NameCount()));
-    for (int32_t i = 0; i < oldTable->NameCount(); ++i)
-        map[static_cast<size_t>(i)] = newTable.IdOfName(oldTable->NameRef(i));
-    auto mapped = [&map](int32_t id) {
-        return id >= 0 && static_cast<size_t>(id) < map.size() ? map[static_cast<size_t>(id)] : id;
-    };
-    const XmlRef<TXmlNameTable> target(&newTable);
-    std::vector<TXmlNode*> stack{&top};
-    while (!stack.empty()) {
-        TXmlNode* node = stack.back();
-        stack.pop_back();
-        if (node->TableRef() == target) continue;
-        if (node->TableRef() != oldTable) {  // a subtree on yet another table maps its own names
-            RemapNames(*node, newTable);
-            continue;
-        }
-        const int32_t kind = node->Kind();
-        if (kind == xnkElement || kind == xnkInstruction) node->AssignNameId(mapped(node->NameId()));
-        for (TXmlAttrData& a : node->attrs_) a.NameId = mapped(a.NameId);
-        node->SetNameTable(target);
-        if (TXmlNodeList* children = node->Children())
-            for (int32_t i = children->Count() - 1; i >= 0; --i) stack.push_back(children->Item(i));
-    }
 }
 
 // ---- TXmlNode: basics -----------------------------------------------------------------------
@@ -432,219 +71,6 @@ bool TXmlNode::PreservesWhiteSpace() {
 XmlRef<IXmlDocument> TXmlNode::DocumentOf() { return static_cast<IXmlDocument*>(DocumentNode()); }
 
 XmlRef<IXmlNodeCollection> TXmlNode::ChildList() { return static_cast<IXmlNodeCollection*>(&ChildListObject()); }
-
-// ---- attributes -----------------------------------------------------------------------------
-
-const TXmlAttrData* TXmlNode::FindAttr(int32_t nameId) const {
-    for (const TXmlAttrData& a : attrs_)
-        if (a.NameId == nameId) return &a;
-    return nullptr;
-}
-
-TXmlAttrData* TXmlNode::FindAttr(int32_t nameId) {
-    for (TXmlAttrData& a : attrs_)
-        if (a.NameId == nameId) return &a;
-    return nullptr;
-}
-
-void TXmlNode::SetAttr(int32_t nameId, TaggedValue value) {
-    if (TXmlAttrData* a = FindAttr(nameId)) {
-        a->Value = std::move(value);
-        return;
-    }
-    // An attribute needs a name of the table: an empty or unknown one could not be written.
-    if (nameId < 0 || nameId >= nameTable_->NameCount()) RaiseXmlError("Некорректное имя атрибута");
-    if (attrs_.size() == attrs_.capacity()) attrs_.reserve(GrownCapacity(attrs_.capacity()));
-    attrs_.push_back({nameId, std::move(value)});
-}
-
-void TXmlNode::AppendAttrUnchecked(int32_t nameId, TaggedValue value) {
-    if (attrs_.size() == attrs_.capacity()) attrs_.reserve(GrownCapacity(attrs_.capacity()));
-    attrs_.push_back({nameId, std::move(value)});
-}
-
-void TXmlNode::RemoveAttr(int32_t nameId) {
-    for (auto it = attrs_.begin(); it != attrs_.end(); ++it) {
-        if (it->NameId == nameId) {
-            attrs_.erase(it);
-            return;
-        }
-    }
-}
-
-void TXmlNode::ReserveAttrs(int32_t count) {
-    if (count > 0) attrs_.reserve(static_cast<size_t>(count));
-}
-
-int32_t TXmlNode::AttrNameIdAt(int32_t position) {
-    if (position < 0 || position >= AttributeCount()) AttrIndexError();
-    return attrs_[static_cast<size_t>(position)].NameId;
-}
-
-std::string TXmlNode::AttrNameAt(int32_t position) { return nameTable_->NameRef(AttrNameIdAt(position)); }
-
-void TXmlNode::DeleteAttr(std::string_view name) { RemoveAttr(nameTable_->IdOfName(name)); }
-void TXmlNode::DeleteAttrById(int32_t index) { RemoveAttr(index); }
-bool TXmlNode::HasAttrById(int32_t index) { return FindAttr(index) != nullptr; }
-bool TXmlNode::HasAttr(std::string_view name) { return HasAttrById(nameTable_->IdOfName(name)); }
-
-uint16_t TXmlNode::AttrValueKindById(int32_t index) {
-    const TXmlAttrData* a = FindAttr(index);
-    return a ? a->Value.KindCode() : static_cast<uint16_t>(TaggedValue::vkText);
-}
-uint16_t TXmlNode::AttrValueKind(std::string_view name) { return AttrValueKindById(nameTable_->IdOfName(name)); }
-
-TaggedValue TXmlNode::ReadVarAttrById(int32_t index, const TaggedValue& defaultValue) {
-    const TXmlAttrData* a = FindAttr(index);
-    return a ? a->Value : defaultValue;
-}
-TaggedValue TXmlNode::ReadVarAttr(std::string_view name, const TaggedValue& defaultValue) {
-    return ReadVarAttrById(nameTable_->IdOfName(name), defaultValue);
-}
-void TXmlNode::WriteVarAttrById(int32_t index, const TaggedValue& value) { SetAttr(index, value); }
-void TXmlNode::WriteVarAttr(std::string_view name, const TaggedValue& value) {
-    SetAttr(nameTable_->IdOfName(name), value);
-}
-
-std::string TXmlNode::RequireAttrById(int32_t index) {
-    const TXmlAttrData* a = FindAttr(index);
-    if (!a) RaiseXmlError(Format1("Не задан атрибут \"%s\"", nameTable_->NameRef(index)));
-    return ValueAsText(a->Value);
-}
-std::string TXmlNode::RequireAttr(std::string_view name) { return RequireAttrById(nameTable_->IdOfName(name)); }
-
-std::string TXmlNode::ReadAttrById(int32_t index, std::string_view defaultText) {
-    const TXmlAttrData* a = FindAttr(index);
-    return a ? ValueAsText(a->Value) : std::string(defaultText);
-}
-std::string TXmlNode::ReadAttr(std::string_view name, std::string_view defaultText) {
-    return ReadAttrById(nameTable_->IdOfName(name), defaultText);
-}
-void TXmlNode::WriteAttrById(int32_t index, std::string text) { SetAttr(index, TaggedValue(std::move(text))); }
-void TXmlNode::WriteAttr(std::string_view name, std::string text) {
-    SetAttr(nameTable_->IdOfName(name), TaggedValue(std::move(text)));
-}
-
-bool TXmlNode::ReadBoolAttrById(int32_t index, bool defaultValue) {
-    const TXmlAttrData* a = FindAttr(index);
-    return a ? ValueAsBoolean(a->Value) : defaultValue;
-}
-bool TXmlNode::ReadBoolAttr(std::string_view name, bool defaultValue) {
-    return ReadBoolAttrById(nameTable_->IdOfName(name), defaultValue);
-}
-void TXmlNode::WriteBoolAttrById(int32_t index, bool value) { SetAttr(index, TaggedValue::Boolean(value)); }
-void TXmlNode::WriteBoolAttr(std::string_view name, bool value) {
-    SetAttr(nameTable_->IdOfName(name), TaggedValue::Boolean(value));
-}
-
-int32_t TXmlNode::ReadIntAttrById(int32_t index, int32_t defaultValue) {
-    const TXmlAttrData* a = FindAttr(index);
-    return a ? ValueAsInt32(a->Value) : defaultValue;
-}
-int32_t TXmlNode::ReadIntAttr(std::string_view name, int32_t defaultValue) {
-    return ReadIntAttrById(nameTable_->IdOfName(name), defaultValue);
-}
-void TXmlNode::WriteIntAttrById(int32_t index, int32_t value) { SetAttr(index, TaggedValue::Int32(value)); }
-void TXmlNode::WriteIntAttr(std::string_view name, int32_t value) {
-    SetAttr(nameTable_->IdOfName(name), TaggedValue::Int32(value));
-}
-
-TDateTime TXmlNode::ReadDateTimeAttrById(int32_t index, TDateTime defaultValue) {
-    const TXmlAttrData* a = FindAttr(index);
-    if (!a) return defaultValue;
-    const uint16_t k = a->Value.KindCode();
-    if (k == TaggedValue::vkText || k == TaggedValue::vkWideText) return XmlTextToDateTime(ValueAsText(a->Value));
-    return ValueAsDateTime(a->Value);
-}
-TDateTime TXmlNode::ReadDateTimeAttr(std::string_view name, TDateTime defaultValue) {
-    return ReadDateTimeAttrById(nameTable_->IdOfName(name), defaultValue);
-}
-void TXmlNode::WriteDateTimeAttrById(int32_t index, TDateTime value) { SetAttr(index, TaggedValue::DateTime(value)); }
-void TXmlNode::WriteDateTimeAttr(std::string_view name, TDateTime value) {
-    SetAttr(nameTable_->IdOfName(name), TaggedValue::DateTime(value));
-}
-
-double TXmlNode::ReadFloatAttrById(int32_t index, double defaultValue) {
-    const TXmlAttrData* a = FindAttr(index);
-    if (!a) return defaultValue;
-    switch (a->Value.KindCode()) {
-    case 2: case 3: case 4: case 5: case 6: case 11: case 16: case 17: case 18: case 19: case 20:
-        return ValueAsFloat(a->Value);
-    default:
-        return XmlTextToFloat(ValueAsText(a->Value));
-    }
-}
-double TXmlNode::ReadFloatAttr(std::string_view name, double defaultValue) {
-    return ReadFloatAttrById(nameTable_->IdOfName(name), defaultValue);
-}
-void TXmlNode::WriteFloatAttrById(int32_t index, double value) { SetAttr(index, TaggedValue::Float64(value)); }
-void TXmlNode::WriteFloatAttr(std::string_view name, double value) {
-    SetAttr(nameTable_->IdOfName(name), TaggedValue::Float64(value));
-}
-
-int32_t TXmlNode::ReadHexAttrById(int32_t index, int32_t defaultValue) {
-    const TXmlAttrData* a = FindAttr(index);
-    if (!a) return defaultValue;
-    std::string text(1, '$');
-    text += ValueAsText(a->Value);
-    // "$" and one to eight hexadecimal digits, nothing else.
-    uint32_t v = 0;
-    bool ok = text.size() >= 2 && text.size() <= 9;
-    for (size_t i = 1; ok && i < text.size(); ++i) {
-        const char c = text[i];
-        if (c >= '0' && c <= '9') v = v * 16 + static_cast<uint32_t>(c - '0');
-        else if (c >= 'a' && c <= 'f') v = v * 16 + static_cast<uint32_t>(c - 'a' + 10);
-        else if (c >= 'A' && c <= 'F') v = v * 16 + static_cast<uint32_t>(c - 'A' + 10);
-        else ok = false;
-    }
-    if (!ok) RaiseXmlError(Format1("'%s' is not a valid integer value", text));
-    return static_cast<int32_t>(v);
-}
-int32_t TXmlNode::ReadHexAttr(std::string_view name, int32_t defaultValue) {
-    return ReadHexAttrById(nameTable_->IdOfName(name), defaultValue);
-}
-void TXmlNode::WriteHexAttrById(int32_t index, int32_t value, int32_t digits) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%X", static_cast<uint32_t>(value));
-    std::string text(buf);
-    if (digits > static_cast<int32_t>(text.size())) text.insert(0, static_cast<size_t>(digits) - text.size(), '0');
-    SetAttr(index, TaggedValue(std::move(text)));
-}
-void TXmlNode::WriteHexAttr(std::string_view name, int32_t value, int32_t digits) {
-    WriteHexAttrById(nameTable_->IdOfName(name), value, digits);
-}
-
-int32_t TXmlNode::ChoiceOf(int32_t index, const TXmlAttrData& attr, const std::vector<std::string>& allowed) {
-    const std::string t = ValueAsText(attr.Value);
-    for (size_t i = 0; i < allowed.size(); ++i)
-        if (platform::SameTextIgnoreCase(allowed[i], t)) return static_cast<int32_t>(i);
-    std::string list;
-    for (size_t i = 0; i < allowed.size(); ++i) {
-        if (i) list += "\r\n";
-        list += allowed[i];
-    }
-    std::string message = Format1("Неверное значение атрибута \"%s\" элемента ", nameTable_->NameRef(index));
-    message += Format1("\"%s\".\r\nДопустимые значения:\r\n", NameString());
-    message += list;
-    RaiseXmlError(message);
-}
-
-int32_t TXmlNode::ReadChoiceAttrById(int32_t index, const std::vector<std::string>& allowed, int32_t defaultValue) {
-    const TXmlAttrData* a = FindAttr(index);
-    return a ? ChoiceOf(index, *a, allowed) : defaultValue;
-}
-int32_t TXmlNode::ReadChoiceAttr(std::string_view name, const std::vector<std::string>& allowed,
-                                 int32_t defaultValue) {
-    return ReadChoiceAttrById(nameTable_->IdOfName(name), allowed, defaultValue);
-}
-int32_t TXmlNode::RequireChoiceAttrById(int32_t index, const std::vector<std::string>& allowed) {
-    const TXmlAttrData* a = FindAttr(index);
-    if (!a) RaiseXmlError(Format1("Не найден атрибут \"%s\"", nameTable_->NameRef(index)));
-    return ChoiceOf(index, *a, allowed);
-}
-int32_t TXmlNode::RequireChoiceAttr(std::string_view name, const std::vector<std::string>& allowed) {
-    return RequireChoiceAttrById(nameTable_->IdOfName(name), allowed);
-}
 
 // ---- children -------------------------------------------------------------------------------
 
@@ -809,53 +235,52 @@ std::string TrimmedCharacterData(const std::string& text, bool preserve) {
     return text.substr(b, e - b);
 }
 
-// The text of a list's elements, text nodes and CDATA sections, the non-empty ones joined by
-// one blank, down to any depth (walked with an explicit stack).
-std::string JoinedText(TXmlNodeList& top, bool preserve) {
-    struct Frame {
-        TXmlNodeList* list;
-        int32_t next;
+// The text of a node's elements, text nodes and CDATA sections, the non-empty ones joined by
+// one blank, down to any depth.
+std::string JoinedText(TXmlNode& top, bool preserve) {
+    struct JoinVisitor {
+        struct Level {
+            bool hasPiece;
+            size_t separatorAt;  // where this element's separator went in the parent's text
+            size_t start;
+        };
+        std::string out;
         bool preserve;
-        bool hasPiece;
-        size_t separatorAt;  // where this element's separator went in the parent's text
-        size_t start;
-    };
-    std::string out;
-    std::vector<Frame> stack{{&top, 0, preserve, false, 0, 0}};
-    auto addPiece = [&out](Frame& f, const std::string& piece) {
-        if (piece.empty()) return;
-        if (f.hasPiece) out += ' ';
-        out += piece;
-        f.hasPiece = true;
-    };
-    while (true) {
-        Frame& f = stack.back();
-        if (f.next >= f.list->Count()) {
-            if (stack.size() == 1) break;
-            const Frame done = f;
-            stack.pop_back();
-            if (out.size() == done.start) out.resize(done.separatorAt);  // the element had no text
-            else stack.back().hasPiece = true;
-            continue;
+
+        void AddPiece(Level& level, const std::string& piece) {
+            if (piece.empty()) return;
+            if (level.hasPiece) out += ' ';
+            out += piece;
+            level.hasPiece = true;
         }
-        TXmlNode* child = f.list->Item(f.next++);
-        switch (child->Kind()) {
-        case xnkElement:
-            if (child->HasChildNodes()) {
-                const size_t separatorAt = out.size();
-                if (f.hasPiece) out += ' ';
-                stack.push_back({child->Children(), 0, f.preserve, false, separatorAt, out.size()});
-            } else {
-                const TaggedValue& direct = static_cast<TXmlElement*>(child)->DirectValue;
-                if (!direct.IsEmpty()) addPiece(f, ValueToXmlText(direct));
+        bool Enter(TXmlNode& node, Level* parent, Level& level) {
+            if (!parent) return true;
+            switch (node.Kind()) {
+            case xnkElement:
+                if (node.HasChildNodes()) {
+                    level.separatorAt = out.size();
+                    if (parent->hasPiece) out += ' ';
+                    level.start = out.size();
+                    return true;
+                }
+                if (const TaggedValue& direct = static_cast<TXmlElement&>(node).DirectValue; !direct.IsEmpty())
+                    AddPiece(*parent, ValueToXmlText(direct));
+                return false;
+            case xnkText: AddPiece(*parent, ValueToXmlText(static_cast<TXmlText&>(node).Value)); return false;
+            case xnkCDATA:
+                AddPiece(*parent, TrimmedCharacterData(static_cast<TXmlCDATASection&>(node).Text, preserve));
+                return false;
+            default: return false;
             }
-            break;
-        case xnkText: addPiece(f, ValueToXmlText(static_cast<TXmlText*>(child)->Value)); break;
-        case xnkCDATA: addPiece(f, TrimmedCharacterData(static_cast<TXmlCDATASection*>(child)->Text, f.preserve)); break;
-        default: break;
         }
-    }
-    return out;
+        void Leave(TXmlNode&, Level& level, Level* parent) {
+            if (!parent) return;
+            if (out.size() == level.start) out.resize(level.separatorAt);  // the element had no text
+            else parent->hasPiece = true;
+        }
+    } visitor{{}, preserve};
+    WalkTree(top, visitor);
+    return std::move(visitor.out);
 }
 
 }  // namespace
@@ -868,7 +293,7 @@ TXmlElement::TXmlElement(XmlRef<TXmlNameTable> table, int32_t nameId)
     : TXmlNode(std::move(table), xnkElement), nameId_(nameId) {}
 
 std::string TXmlElement::ReadText() {
-    if (HasChildNodes()) return JoinedText(*Children(), PreservesWhiteSpace());
+    if (HasChildNodes()) return JoinedText(*this, PreservesWhiteSpace());
     return DirectValue.IsEmpty() ? std::string() : ValueToXmlText(DirectValue);
 }
 
@@ -894,69 +319,60 @@ void TXmlElement::WriteValue(const TaggedValue& value) {
 
 namespace {
 
-XmlRef<TXmlNode> ShallowCopy(TXmlNode& node) {
+XmlRef<TXmlNode> ShallowCopy(const TXmlNode& node) {
     const XmlRef<TXmlNameTable>& table = node.TableRef();
     XmlRef<TXmlNode> copy;
     switch (node.Kind()) {
-    case xnkElement: copy = MakeXml<TXmlElement>(table, node.NameId()); break;
-    case xnkText: copy = MakeXml<TXmlText>(table, static_cast<TXmlText&>(node).Value); break;
-    case xnkCDATA: copy = MakeXml<TXmlCDATASection>(table, static_cast<TXmlCDATASection&>(node).Text); break;
-    case xnkComment: copy = MakeXml<TXmlComment>(table, static_cast<TXmlComment&>(node).Text); break;
-    case xnkInstruction:
-        copy = MakeXml<TXmlProcessingInstruction>(table, static_cast<TXmlProcessingInstruction&>(node).Data,
-                                                  node.NameId());
+    case xnkElement: copy = MakeXml<TXmlElement>(table, static_cast<const TXmlElement&>(node).NameIndex()); break;
+    case xnkText: copy = MakeXml<TXmlText>(table, static_cast<const TXmlText&>(node).Value); break;
+    case xnkCDATA: copy = MakeXml<TXmlCDATASection>(table, static_cast<const TXmlCDATASection&>(node).Text); break;
+    case xnkComment: copy = MakeXml<TXmlComment>(table, static_cast<const TXmlComment&>(node).Text); break;
+    case xnkInstruction: {
+        const auto& pi = static_cast<const TXmlProcessingInstruction&>(node);
+        copy = MakeXml<TXmlProcessingInstruction>(table, pi.Data, pi.TargetIndex());
         break;
+    }
     case xnkDocument: copy = MakeXml<TXmlDocument>(table); break;
     default: RaiseXmlError(NotSupportedMessage);
     }
     // Attributes travel with elements and instructions (a declaration keeps its version and
     // encoding); a document's own attributes stay behind.
     if (node.Kind() != xnkDocument) {
-        copy->ReserveAttrs(node.AttributeCount());
+        copy->ReserveAttrs(static_cast<int32_t>(node.Attrs().size()));
         for (const TXmlAttrData& a : node.Attrs()) copy->AppendAttrUnchecked(a.NameId, a.Value);
     }
     return copy;
 }
 
-// A deep copy with an explicit stack; an element keeps its DirectValue, so a copy reads the
-// same as the original.
-XmlRef<IXmlNode> DeepCopy(TXmlNode& top) {
-    XmlRef<TXmlNode> root = ShallowCopy(top);
-    struct Frame {
-        TXmlNodeList* source;
-        int32_t next;
-        TXmlNode* target;
-    };
-    std::vector<Frame> stack;
-    auto enter = [&stack](TXmlNode& source, TXmlNode& target) {
-        if (source.Kind() == xnkElement)
-            static_cast<TXmlElement&>(target).DirectValue = static_cast<TXmlElement&>(source).DirectValue;
-        if (source.HasChildNodes()) {
-            target.ChildListObject().Reserve(source.Children()->Count());
-            stack.push_back({source.Children(), 0, &target});
-        }
-    };
-    enter(top, *root);
-    while (!stack.empty()) {
-        Frame& f = stack.back();
-        if (f.next >= f.source->Count()) {
-            stack.pop_back();
-            continue;
-        }
-        TXmlNode& child = *f.source->Item(f.next++);
-        TXmlNode* target = f.target;
-        XmlRef<TXmlNode> copy = ShallowCopy(child);
-        TXmlNode& copied = *copy;
-        target->ChildListObject().AppendNew(std::move(copy));
-        enter(child, copied);
+// A deep copy; an element keeps its DirectValue, so a copy reads the same as the original.
+struct CopyVisitor {
+    using Level = TXmlNode*;  // the copy of the node
+    XmlRef<TXmlNode> root;
+
+    bool Enter(const TXmlNode& node, TXmlNode** parent, TXmlNode*& copy) {
+        XmlRef<TXmlNode> made = ShallowCopy(node);
+        copy = made.get();
+        if (parent) (*parent)->ChildListObject().AppendNew(std::move(made));
+        else root = std::move(made);
+        if (node.Kind() == xnkElement)
+            static_cast<TXmlElement*>(copy)->DirectValue = static_cast<const TXmlElement&>(node).DirectValue;
+        if (!node.HasChildNodes()) return false;
+        copy->ChildListObject().Reserve(node.Children()->Count());
+        return true;
     }
-    return static_cast<IXmlNode*>(root.get());
+    void Leave(const TXmlNode&, TXmlNode*&, TXmlNode**) {}
+};
+
+XmlRef<IXmlNode> DeepCopy(const TXmlNode& top) {
+    CopyVisitor copy;
+    WalkTree(top, copy);
+    return static_cast<IXmlNode*>(copy.root.get());
 }
 
 }  // namespace
 
-XmlRef<IXmlNode> TXmlElement::Duplicate(bool deep) {
-    if (deep) return DeepCopy(*this);
+XmlRef<IXmlNode> TXmlNode::Duplicate(bool deep) {
+    if (deep && (Kind() == xnkElement || Kind() == xnkDocument)) return DeepCopy(*this);
     return static_cast<IXmlNode*>(ShallowCopy(*this).get());
 }
 
@@ -987,50 +403,25 @@ std::string TXmlElement::ReadBase64Text() { return Base64ToBytes(ReadText()); }
 TXmlText::TXmlText(XmlRef<TXmlNameTable> table, TaggedValue value)
     : TXmlNode(std::move(table), xnkText), Value(std::move(value)) {}
 
-XmlRef<IXmlNode> TXmlText::Duplicate(bool) { return static_cast<IXmlNode*>(ShallowCopy(*this).get()); }
-
 TXmlCharacterData::TXmlCharacterData(XmlRef<TXmlNameTable> table, std::string text, XmlNodeKind kind)
     : TXmlNode(std::move(table), kind), Text(std::move(text)) {}
 
 TXmlCDATASection::TXmlCDATASection(XmlRef<TXmlNameTable> table, std::string text)
     : TXmlCharacterData(std::move(table), std::move(text), xnkCDATA) {}
 
-XmlRef<IXmlNode> TXmlCDATASection::Duplicate(bool) { return static_cast<IXmlNode*>(ShallowCopy(*this).get()); }
-
 TXmlComment::TXmlComment(XmlRef<TXmlNameTable> table, std::string text)
     : TXmlCharacterData(std::move(table), std::move(text), xnkComment) {}
-
-XmlRef<IXmlNode> TXmlComment::Duplicate(bool) { return static_cast<IXmlNode*>(ShallowCopy(*this).get()); }
 
 TXmlProcessingInstruction::TXmlProcessingInstruction(XmlRef<TXmlNameTable> table, std::string data, int32_t targetId)
     : TXmlNode(std::move(table), xnkInstruction), Data(std::move(data)), targetId_(targetId) {}
 
-XmlRef<IXmlNode> TXmlProcessingInstruction::Duplicate(bool) {
-    return static_cast<IXmlNode*>(ShallowCopy(*this).get());
-}
-
 TXmlDocument::TXmlDocument(XmlRef<TXmlNameTable> table) : TXmlNode(std::move(table), xnkDocument) {}
 
-std::string TXmlDocument::ReadText() { return HasChildNodes() ? JoinedText(*Children(), PreserveWhiteSpace) : std::string(); }
+std::string TXmlDocument::ReadText() { return HasChildNodes() ? JoinedText(*this, PreserveWhiteSpace) : std::string(); }
 
 void TXmlDocument::WriteText(std::string text) {
     ClearChildren();
     xml::AppendTextNode(ChildListObject(), Table(), std::move(text));
-}
-
-XmlRef<IXmlNode> TXmlDocument::Duplicate(bool deep) {
-    if (deep) return DeepCopy(*this);
-    return static_cast<IXmlNode*>(ShallowCopy(*this).get());
-}
-
-// ---- names ----------------------------------------------------------------------------------
-
-bool IsSimpleName(std::string_view text) {
-    if (text.empty()) return false;
-    if (text[0] != '_' && !platform::IsCharAlpha(text[0])) return false;
-    for (char c : text.substr(1))
-        if (!platform::IsCharAlphaNumeric(c) && c != '-' && c != '.' && c != ':' && c != '_') return false;
-    return true;
 }
 
 }  // namespace xml

@@ -2,11 +2,11 @@
 #include "xml/XmlParser.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 #include <unordered_map>
 
-#include "platform/CodePage.h"
+#include "xml/XmlBinary.h"
+#include "xml/XmlChars.h"
 #include "xml/XmlInternal.h"
 #include "xml/XmlStreams.h"
 
@@ -14,34 +14,9 @@ namespace xml {
 
 namespace {
 
-enum : uint8_t { kBlank = 1, kNameStart = 2, kNameChar = 4 };
-
-// Classes of the 256 bytes under the active code page, computed once per process.
-const std::array<uint8_t, 256>& CharClasses() {
-    static const std::array<uint8_t, 256> classes = [] {
-        std::array<uint8_t, 256> t{};
-        for (int c = 0; c < 256; ++c) {
-            const auto ch = static_cast<unsigned char>(c);
-            uint8_t bits = 0;
-            if (c <= 0x20) bits |= kBlank;
-            const bool alpha = platform::IsCharAlpha(static_cast<char>(ch));
-            if (ch == '_' || alpha) bits |= kNameStart | kNameChar;
-            if (alpha || platform::IsCharAlphaNumeric(static_cast<char>(ch)) || ch == '-' || ch == '.' || ch == ':')
-                bits |= kNameChar;
-            t[c] = bits;
-        }
-        return t;
-    }();
-    return classes;
-}
-
 [[noreturn]] void Fail(const char* message) { RaiseXmlError(message); }
 
 }  // namespace
-
-bool IsXmlBlank(unsigned char c) { return c <= 0x20; }
-bool IsXmlNameStart(unsigned char c) { return CharClasses()[c] & kNameStart; }
-bool IsXmlNameChar(unsigned char c) { return CharClasses()[c] & kNameChar; }
 
 // ---- source ---------------------------------------------------------------------------------
 
@@ -79,6 +54,37 @@ const std::string& TXmlSource::DropToken() {
 
 std::string TXmlSource::AcceptToken() { return DropToken(); }
 
+void TXmlLineCount::Add(const unsigned char* bytes, size_t count) {
+    for (const unsigned char* p = bytes; p != bytes + count; ++p) {
+        if (*p == '\n') {
+            if (!AfterCR) ++Line;
+            Column = 1;
+            AfterCR = false;
+        } else if (*p == '\r') {
+            ++Line;
+            Column = 1;
+            AfterCR = true;
+        } else {
+            ++Column;
+            AfterCR = false;
+        }
+    }
+}
+
+void TXmlSource::RaiseStopped(const std::string& message) {
+    const uint64_t offset = Offset();
+    TXmlLineCount lines;
+    if (!CountLines(offset, lines)) lines = TXmlLineCount{0, 0, false};
+    throw TXmlParseError(message, offset, lines.Line, lines.Column);
+}
+
+void TXmlSource::RecordAttr(int32_t nameId, uint64_t nameBegin, uint64_t nameEnd, uint64_t valueBegin) {
+    TXmlElementSpan& element = positions_->elements_.back();
+    positions_->attrs_.push_back({nameId, nameBegin, nameEnd, valueBegin, Offset() - 1});
+    ++element.AttrCount;
+    element.AttrsEnd = Offset();
+}
+
 void TXmlSource::FailExpected(std::string_view what) {
     RaiseXmlError("Ожидается \"" + std::string(what) + "\"");
 }
@@ -98,7 +104,7 @@ void TXmlSource::SkipBlanks() {
 }
 
 std::string_view TXmlSource::ReadNameView() {
-    const auto& classes = CharClasses();
+    const auto& classes = XmlCharClasses();
     if (IsEOF() || !(classes[CurChar] & kNameStart)) Fail("Имя должно начинаться с буквы или \"_\"");
     const unsigned char* p = pos_ + 1;
     while (p < end_ && (classes[*p] & kNameChar)) ++p;
@@ -126,8 +132,6 @@ std::string_view TXmlSource::ReadNameView() {
     return DropToken();
 }
 
-std::string TXmlSource::ReadName() { return std::string(ReadNameView()); }
-
 int32_t TXmlSource::ReadDecimal() {
     // Wrapping arithmetic: only the low 8 bits of a reference matter, and they stay exact.
     uint32_t value = 0;
@@ -145,13 +149,9 @@ int32_t TXmlSource::ReadHex() {
     uint32_t value = 0;
     bool any = false;
     for (; !IsEOF(); Next()) {
-        const unsigned char c = CurChar;
-        uint32_t digit;
-        if (c >= '0' && c <= '9') digit = c - '0';
-        else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-        else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-        else break;
-        value = value * 16 + digit;
+        const int digit = HexDigitValue(CurChar);
+        if (digit < 0) break;
+        value = value * 16 + static_cast<uint32_t>(digit);
         any = true;
     }
     if (!any) Fail("Ожидается шестнадцатеричное число");
@@ -224,19 +224,30 @@ std::string TXmlSource::ReadQuoted(char quote) {
 }
 
 void TXmlSource::ReadAttributes(TXmlNode& node, TXmlNameTable& table) {
+    // Two copies, so that a parse that records nothing runs the loop without a trace of it.
+    if (positions_ && node.NodeKind() == xnkElement) ReadAttributesOf<true>(node, table);
+    else ReadAttributesOf<false>(node, table);
+}
+
+template <bool kRecord>
+void TXmlSource::ReadAttributesOf(TXmlNode& node, TXmlNameTable& table) {
     // A tag with a great many attributes (hostile input) must not cost a scan of all of them per
     // attribute: past a handful, the positions are looked up by name index.
     constexpr size_t kScanned = 16;
     std::unordered_map<int32_t, size_t> positions;
     SkipBlanks();
     while (!IsEOF() && IsXmlNameStart(CurChar)) {
+        [[maybe_unused]] const uint64_t nameBegin = kRecord ? Offset() : 0;
         const int32_t nameId = table.IdOfName(ReadNameView());
+        [[maybe_unused]] const uint64_t nameEnd = kRecord ? Offset() : 0;
         SkipBlanks();
         ExpectChar('=');
         SkipBlanks();
         if (IsEOF()) Fail("Ожидается значение атрибута");
         if (CurChar != '\'' && CurChar != '"') Fail("Ожидается строковая константа");
+        [[maybe_unused]] const uint64_t valueBegin = kRecord ? Offset() + 1 : 0;
         TaggedValue value(ReadQuoted(static_cast<char>(CurChar)));
+        if constexpr (kRecord) RecordAttr(nameId, nameBegin, nameEnd, valueBegin);
         const size_t count = node.Attrs().size();
         if (count < kScanned) {
             node.SetAttr(nameId, std::move(value));  // the first occurrence keeps its place
@@ -292,7 +303,7 @@ void TXmlSource::ParseContent(TXmlNodeList& list, TXmlNameTable& table, bool pre
     };
     std::vector<Open> open;  // elements whose end tag is still due, innermost last
     TXmlNodeList* target = &list;
-    const auto& classes = CharClasses();
+    const auto& classes = XmlCharClasses();
     const XmlRef<TXmlNameTable> tableRef(&table);
 
     for (;;) {
@@ -348,11 +359,18 @@ void TXmlSource::ParseContent(TXmlNodeList& list, TXmlNameTable& table, bool pre
         case '/': {
             if (open.empty()) return;
             const Open top = open.back();
+            const uint64_t endTagBegin = positions_ ? Offset() - 1 : 0;
             ExpectChar('/');
             ExpectText(table.NameRef(top.element->NameId()));
             SkipBlanks();
             ExpectChar('>');
             open.pop_back();
+            if (positions_) {
+                TXmlElementSpan& span = positions_->elements_[positions_->open_.back()];
+                positions_->open_.pop_back();
+                span.EndTagBegin = endTagBegin;
+                span.End = Offset();
+            }
             target = top.parentList;
             break;
         }
@@ -386,6 +404,7 @@ void TXmlSource::ParseContent(TXmlNodeList& list, TXmlNameTable& table, bool pre
             break;
         }
         default: {
+            const uint64_t begin = positions_ ? Offset() - 1 : 0;
             const int32_t nameId = table.IdOfName(ReadNameView());
             if (IsEOF()) Fail("Не завершено определение элемента");
             if (!(classes[CurChar] & kBlank) && CurChar != '/' && CurChar != '>')
@@ -393,11 +412,24 @@ void TXmlSource::ParseContent(TXmlNodeList& list, TXmlNameTable& table, bool pre
             XmlRef<TXmlElement> made = MakeXml<TXmlElement>(tableRef, nameId);
             TXmlElement& element = *made;
             target->AppendNew(std::move(made));  // in the tree before its attributes and content
+            if (positions_) {
+                const uint64_t o = TXmlElementSpan::kOpen;
+                positions_->elements_.push_back(
+                    {&element, begin, Offset(), Offset(), o, o, o, positions_->attrs_.size(), 0});
+            }
             ReadAttributes(element, table);
             if (CurChar == '/') {
                 ExpectText("/>");
+                if (positions_) {
+                    TXmlElementSpan& span = positions_->elements_.back();
+                    span.StartTagEnd = span.EndTagBegin = span.End = Offset();
+                }
             } else {
                 ExpectChar('>');
+                if (positions_) {
+                    positions_->elements_.back().StartTagEnd = Offset();
+                    positions_->open_.push_back(positions_->elements_.size() - 1);
+                }
                 open.push_back({&element, target});
                 target = &element.ChildListObject();
             }
@@ -410,15 +442,21 @@ void TXmlSource::ParseContent(TXmlNodeList& list, TXmlNameTable& table, bool pre
 // ---- string and stream sources --------------------------------------------------------------
 
 TXmlStrSource::TXmlStrSource(std::string_view text) {
-    pos_ = reinterpret_cast<const unsigned char*>(text.data());
+    pos_ = begin_ = reinterpret_cast<const unsigned char*>(text.data());
     end_ = pos_ + text.size();
+    total_ = text.size();
     CurChar = text.empty() ? 0 : *pos_;
 }
 
+bool TXmlStrSource::CountLines(uint64_t count, TXmlLineCount& lines) {
+    lines.Add(begin_, static_cast<size_t>(count));
+    return true;
+}
+
 TXmlStmSource::TXmlStmSource(TByteStream& stream, size_t bufferSize)
-    : stream_(stream), bufferSize_(bufferSize == 0 ? 1 : bufferSize) {
+    : stream_(stream), origin_(stream.Position()), bufferSize_(bufferSize == 0 ? 1 : bufferSize) {
     const int64_t size = stream.Size();
-    remaining_ = size > 0 ? static_cast<uint64_t>(size) : 0;
+    remaining_ = total_ = size > 0 ? static_cast<uint64_t>(size) : 0;
     buffer_.reset(new unsigned char[std::min<uint64_t>(bufferSize_, std::max<uint64_t>(remaining_, 1))]);
     if (remaining_ > 0) {
         FetchBlock();
@@ -434,8 +472,73 @@ void TXmlStmSource::FetchBlock() {
     end_ = pos_ + n;
 }
 
+bool TXmlStmSource::CountLines(uint64_t count, TXmlLineCount& lines) {
+    // Only a failed parse comes here: the blocks already read are read once more rather than
+    // every parse counting its lines as it goes.
+    try {
+        const int64_t resume = stream_.Position();
+        stream_.Seek(origin_);
+        std::unique_ptr<unsigned char[]> block(new unsigned char[bufferSize_]);
+        while (count > 0) {
+            const size_t n = static_cast<size_t>(std::min<uint64_t>(count, bufferSize_));
+            stream_.ReadBuffer(block.get(), n);
+            lines.Add(block.get(), n);
+            count -= n;
+        }
+        stream_.Seek(resume);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
 void TXmlNodeList::ParseXml(TXmlSource& source, TXmlNameTable& table, bool preserveWhiteSpace) {
-    source.ParseContent(*this, table, preserveWhiteSpace);
+    try {
+        source.ParseContent(*this, table, preserveWhiteSpace);
+    } catch (const TXmlParseError&) {
+        throw;
+    } catch (const TXmlError& failure) {
+        source.RaiseStopped(failure.what());
+    }
+}
+
+// ---- positions ------------------------------------------------------------------------------
+
+const TXmlElementSpan* TXmlPositions::Find(IXmlNode* element) const {
+    if (!element) return nullptr;
+    const TXmlBase* node = element->ImplObject();
+    for (const TXmlElementSpan& span : elements_)
+        if (span.Node == node) return &span;
+    return nullptr;
+}
+
+const TXmlAttrSpan* TXmlPositions::FindAttr(const TXmlElementSpan& element, int32_t nameId) const {
+    for (size_t i = element.AttrCount; i > 0; --i) {
+        const TXmlAttrSpan& attr = attrs_[element.FirstAttr + i - 1];
+        if (attr.NameId == nameId) return &attr;
+    }
+    return nullptr;
+}
+
+void TXmlPositions::Clear() {
+    elements_.clear();
+    attrs_.clear();
+    open_.clear();
+}
+
+void LoadXmlTextWithPositions(const XmlRef<IXmlDocument>& document, const std::string& text,
+                              TXmlPositions& positions) {
+    positions.Clear();
+    TXmlDocument* impl = dynamic_cast<TXmlDocument*>(document->ImplObject());
+    if (!impl || text.compare(0, kBinarySignature.size(), kBinarySignature) == 0) {
+        document->LoadXmlText(text);
+        return;
+    }
+    impl->ClearChildren();
+    impl->ClearAttrs();
+    TXmlStrSource source(text);
+    source.RecordPositions(&positions);
+    impl->ChildListObject().ParseXml(source, impl->Table(), impl->PreserveWhiteSpace);
 }
 
 }  // namespace xml

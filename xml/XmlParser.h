@@ -14,6 +14,14 @@ class TByteStream;
 class TXmlNameTable;
 class TXmlNode;
 class TXmlNodeList;
+class TXmlPositions;
+
+// Lines and columns of a stretch of input, counted from its first byte (line 1, column 1).
+struct TXmlLineCount {
+    uint64_t Line = 1, Column = 1;
+    bool AfterCR = false;  // an LF right after a CR ends no further line
+    void Add(const unsigned char* bytes, size_t count);
+};
 
 // A growable character buffer collecting one token; reset keeps its storage.
 class TXmlToken {
@@ -59,7 +67,6 @@ public:
 
     // The reading operations of the grammar; each fails with the library's error.
     void SkipBlanks();
-    std::string ReadName();
     int32_t ReadDecimal();
     int32_t ReadHex();
     char ReadCharRef();
@@ -75,12 +82,23 @@ public:
     // stack.
     void ParseContent(TXmlNodeList& list, TXmlNameTable& table, bool preserveWhiteSpace);
 
+    // Records the spans of the elements parsed from now on (none: nothing is recorded).
+    void RecordPositions(TXmlPositions* positions) { positions_ = positions; }
+    // Bytes of input before CurChar (all of them once the input is exhausted).
+    uint64_t Offset() const { return total_ - remaining_ - static_cast<uint64_t>(end_ - pos_); }
+    // Raises TXmlParseError with the message and the place where reading stopped.
+    [[noreturn]] void RaiseStopped(const std::string& message);
+
 protected:
     // The window of input at hand: CurChar is *pos_ while pos_ < end_.
     const unsigned char* pos_ = nullptr;
     const unsigned char* end_ = nullptr;
     // Bytes still to be fetched into the window (always 0 for an in-place string).
     uint64_t remaining_ = 0;
+    // The size of the whole input.
+    uint64_t total_ = 0;
+    // Counts the lines of the first count bytes of the input; false when they cannot be read again.
+    virtual bool CountLines(uint64_t count, TXmlLineCount& lines) = 0;
     // Fetches the next block into the window; called only while remaining_ > 0.
     virtual void FetchBlock() {}
 
@@ -91,15 +109,24 @@ private:
     std::string_view ReadNameView();
     [[noreturn]] void FailExpected(std::string_view what);
 
+    template <bool kRecord>
+    void ReadAttributesOf(TXmlNode& node, TXmlNameTable& table);
+    void RecordAttr(int32_t nameId, uint64_t nameBegin, uint64_t nameEnd, uint64_t valueBegin);
+
     std::vector<std::unique_ptr<TXmlToken>> tokens_;
     int top_ = -1;
     TXmlToken* current_ = nullptr;
+    TXmlPositions* positions_ = nullptr;
 };
 
 // Reads a string in place: the caller keeps the string alive and unchanged while parsing.
 class TXmlStrSource final : public TXmlSource {
 public:
     explicit TXmlStrSource(std::string_view text);
+
+private:
+    bool CountLines(uint64_t count, TXmlLineCount& lines) override;
+    const unsigned char* begin_;
 };
 
 // Reads a byte stream in blocks of a fixed size, from its start to its size at creation.
@@ -109,15 +136,13 @@ public:
 
 private:
     void FetchBlock() override;
+    // Reads the stream again from where the source began.
+    bool CountLines(uint64_t count, TXmlLineCount& lines) override;
 
     TByteStream& stream_;
+    int64_t origin_;
     std::unique_ptr<unsigned char[]> buffer_;
     size_t bufferSize_;
 };
-
-// Character classes of the active 8-bit code page.
-bool IsXmlBlank(unsigned char c);
-bool IsXmlNameStart(unsigned char c);
-bool IsXmlNameChar(unsigned char c);
 
 }  // namespace xml

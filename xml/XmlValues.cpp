@@ -18,18 +18,6 @@ void RaiseXmlError(const std::string& message) { throw TXmlError(message); }
 
 namespace {
 
-bool IsIntegerKind(uint16_t k) {
-    switch (k) {
-    case TaggedValue::vkInt16: case TaggedValue::vkInt32: case TaggedValue::vkInt8: case TaggedValue::vkUInt8:
-    case TaggedValue::vkUInt16: case TaggedValue::vkUInt32: case TaggedValue::vkInt64:
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool IsFloatKind(uint16_t k) { return k == TaggedValue::vkFloat32 || k == TaggedValue::vkFloat64; }
-
 bool IsTextKind(uint16_t k) { return k == TaggedValue::vkText || k == TaggedValue::vkWideText; }
 
 // The names the conversion messages give the kinds.
@@ -98,24 +86,6 @@ const std::u16string& TaggedValue::WidePayload() const {
 const std::vector<uint8_t>& TaggedValue::BytesPayload() const {
     if (kind_ != vkByteArray) WrongPayload();
     return std::get<std::vector<uint8_t>>(payload_);
-}
-
-TaggedValue TaggedValue::FromRaw(uint16_t kind, Payload payload) {
-    size_t expected;
-    switch (kind) {
-    case vkEmpty: case vkNull: expected = 0; break;
-    case vkFloat32: case vkFloat64: case vkDateTime: expected = 2; break;
-    case vkBoolean: expected = 3; break;
-    case vkText: expected = 4; break;
-    case vkWideText: expected = 5; break;
-    case vkByteArray: expected = 6; break;
-    default:
-        if (!IsIntegerKind(kind) && kind != vkCurrency) WrongPayload();
-        expected = 1;
-    }
-    if (payload.index() != expected) WrongPayload();
-    if (kind == vkFloat32) payload = double{static_cast<float>(std::get<double>(payload))};
-    return TaggedValue(kind, std::move(payload));
 }
 
 // ---- numbers in text ------------------------------------------------------------------------
@@ -459,42 +429,26 @@ std::string Base64ToBytes(std::string_view text) {
     return out;
 }
 
-void AppendValueXmlText(std::string& out, const TaggedValue& value) {
+std::string OtherValueXmlText(const TaggedValue& value) {
     switch (value.KindCode()) {
-    case TaggedValue::vkEmpty: return;
-    case TaggedValue::vkText: out += value.TextPayload(); return;
-    case TaggedValue::vkBoolean: out += value.BoolPayload() ? '1' : '0'; return;
-    case TaggedValue::vkInt16: case TaggedValue::vkInt32: case TaggedValue::vkInt8: case TaggedValue::vkUInt8:
-    case TaggedValue::vkUInt16: case TaggedValue::vkUInt32: case TaggedValue::vkInt64: {
-        char buf[24];
-        const auto res = std::to_chars(buf, buf + sizeof buf, value.IntPayload());
-        out.append(buf, res.ptr);
-        return;
-    }
-    default: out += ValueToXmlText(value);
-    }
-}
-
-std::string ValueToXmlText(const TaggedValue& value) {
-    switch (value.KindCode()) {
-    case TaggedValue::vkEmpty: return {};
     case TaggedValue::vkNull: return "{{null}}";
-    case TaggedValue::vkInt16: case TaggedValue::vkInt32: case TaggedValue::vkInt8: case TaggedValue::vkUInt8:
-    case TaggedValue::vkUInt16: case TaggedValue::vkUInt32: case TaggedValue::vkInt64:
-        return std::to_string(value.IntPayload());
     case TaggedValue::vkFloat32: case TaggedValue::vkFloat64: return FloatToXmlText(value.FloatPayload());
     case TaggedValue::vkCurrency:
         return FloatToXmlText(static_cast<double>(static_cast<long double>(value.IntPayload()) / 10000.0L));
     case TaggedValue::vkDateTime: return DateTimeToXmlText(value.FloatPayload());
     case TaggedValue::vkWideText: return platform::WideToAnsi(value.WidePayload());
-    case TaggedValue::vkBoolean: return value.BoolPayload() ? "1" : "0";
-    case TaggedValue::vkText: return value.TextPayload();
     case TaggedValue::vkByteArray: {
         const auto& bytes = value.BytesPayload();
         return BytesToBase64(bytes.data(), static_cast<int32_t>(bytes.size()), 0);
     }
     default: return ValueAsText(value);
     }
+}
+
+std::string ValueToXmlText(const TaggedValue& value) {
+    TValueTextRoom room;
+    const std::string_view text = ValueXmlText(value, room);
+    return text.data() == room.text.data() ? std::move(room.text) : std::string(text);
 }
 
 // ---- general conversions --------------------------------------------------------------------

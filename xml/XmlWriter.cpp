@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <charconv>
 #include <cstring>
 
 #include "xml/XmlInternal.h"
@@ -22,6 +21,26 @@ const std::array<bool, 256> kMarkupChar = [] {
     t['"'] = t['&'] = t['<'] = t['>'] = true;
     return t;
 }();
+
+// Hands text to put(data, count) in runs: plain runs as they stand, each markup character
+// " & < > as its entity.
+template <class Put>
+void ForEachEscapedRun(std::string_view text, Put&& put) {
+    const char* run = text.data();
+    const char* end = run + text.size();
+    for (const char* p = run; p < end; ++p) {
+        if (!kMarkupChar[static_cast<unsigned char>(*p)]) continue;
+        put(run, static_cast<size_t>(p - run));
+        switch (*p) {
+        case '"': put("&quot;", 6); break;
+        case '&': put("&amp;", 5); break;
+        case '<': put("&lt;", 4); break;
+        default: put("&gt;", 4); break;
+        }
+        run = p + 1;
+    }
+    put(run, static_cast<size_t>(end - run));
+}
 
 // The output text, written into blocks of fixed size (recycled by the allocator, so they
 // stay cheap) and joined into the result string, sized once, at the end.
@@ -84,37 +103,12 @@ public:
     }
 
     void Escaped(std::string_view text) {
-        const char* run = text.data();
-        const char* end = run + text.size();
-        for (const char* p = run; p < end; ++p) {
-            if (!kMarkupChar[static_cast<unsigned char>(*p)]) continue;
-            Put(run, static_cast<size_t>(p - run));
-            switch (*p) {
-            case '"': Put("&quot;", 6); break;
-            case '&': Put("&amp;", 5); break;
-            case '<': Put("&lt;", 4); break;
-            default: Put("&gt;", 4); break;
-            }
-            run = p + 1;
-        }
-        Put(run, static_cast<size_t>(end - run));
+        ForEachEscapedRun(text, [this](const char* data, size_t n) { Put(data, n); });
     }
 
-    // The value's XML text, escaped; numbers and booleans need no escaping.
     void EscapedValue(const TaggedValue& value) {
-        const TaggedValue::Payload& payload = value.RawPayload();
-        switch (value.KindCode()) {
-        case TaggedValue::vkEmpty: return;
-        case TaggedValue::vkText: Escaped(*std::get_if<std::string>(&payload)); return;
-        case TaggedValue::vkBoolean: Put(*std::get_if<bool>(&payload) ? '1' : '0'); return;
-        case TaggedValue::vkInt16: case TaggedValue::vkInt32: case TaggedValue::vkInt8: case TaggedValue::vkUInt8:
-        case TaggedValue::vkUInt16: case TaggedValue::vkUInt32: case TaggedValue::vkInt64: {
-            char* p = Room(24);
-            Commit(static_cast<size_t>(std::to_chars(p, p + 24, *std::get_if<int64_t>(&payload)).ptr - p));
-            return;
-        }
-        default: Escaped(ValueToXmlText(value));
-        }
+        TValueTextRoom room;
+        Escaped(ValueXmlText(value, room));
     }
 
     void CDATA(std::string_view t) {
@@ -168,34 +162,8 @@ class MarkupWriter {
 public:
     explicit MarkupWriter(std::string& out) : out_(out) {}
 
-    void Write(TXmlNode& top) {
-        bool topBreak = false;
-        WriteItem(top, top.PreservesWhiteSpace(), 0, topBreak);
-        while (!frames_.empty()) {
-            Frame& f = frames_.back();
-            if (f.next < f.list->Count()) {
-                TXmlNode& item = *f.list->Item(f.next++);
-                // WriteItem may push a frame, so the flag is taken by value and stored back.
-                bool contentBreak = f.contentBreak;
-                const bool compact = f.compact;
-                const int32_t depth = f.element ? f.depth + 1 : f.depth;
-                const size_t level = frames_.size();
-                WriteItem(item, compact, depth, contentBreak);
-                frames_[level - 1].contentBreak = contentBreak;
-                continue;
-            }
-            const Frame done = f;
-            frames_.pop_back();
-            if (done.element) Close(*done.element, done.compact, done.depth, done.contentStart, done.contentBreak);
-            if (!frames_.empty()) frames_.back().contentBreak |= done.contentBreak;
-        }
-        out_.Finish();
-    }
-
-private:
-    struct Frame {
-        TXmlNodeList* list;
-        int32_t next;
+    // What the walk keeps per element (or document) whose children are being written.
+    struct Level {
         TXmlElement* element;  // none for a document's children
         int32_t depth;         // the element's own depth (or the items' depth for a document)
         bool compact;
@@ -203,6 +171,26 @@ private:
         bool contentBreak;
     };
 
+    void Write(TXmlNode& top) {
+        WalkTree(top, *this);
+        out_.Finish();
+    }
+
+    bool Enter(TXmlNode& node, Level* parent, Level& level) {
+        if (!parent) {
+            bool topBreak = false;
+            return WriteItem(node, node.PreservesWhiteSpace(), 0, topBreak, level);
+        }
+        const int32_t depth = parent->element ? parent->depth + 1 : parent->depth;
+        return WriteItem(node, parent->compact, depth, parent->contentBreak, level);
+    }
+
+    void Leave(TXmlNode&, Level& level, Level* parent) {
+        if (level.element) Close(*level.element, level.compact, level.depth, level.contentStart, level.contentBreak);
+        if (parent) parent->contentBreak |= level.contentBreak;
+    }
+
+private:
     void Note(size_t from, bool& brk) {
         if (!brk) brk = out_.HasLineBreak(from);
     }
@@ -230,9 +218,9 @@ private:
         Note(from, brk);
     }
 
-    // Writes one node; an element or document with children pushes a frame instead of
-    // finishing. brk collects whether the enclosing content holds a line break.
-    void WriteItem(TXmlNode& node, bool compact, int32_t depth, bool& brk) {
+    // Writes one node; an element or document with children fills the level and returns true
+    // instead of finishing. brk collects whether the enclosing content holds a line break.
+    bool WriteItem(TXmlNode& node, bool compact, int32_t depth, bool& brk, Level& level) {
         const size_t from = out_.Size();
         switch (node.Kind()) {
         case xnkElement: {
@@ -248,15 +236,15 @@ private:
             WriteAttrs(node, brk);
             out_.Put('>');
             if (node.HasChildNodes()) {
-                frames_.push_back({node.Children(), 0, &element, depth, compact, out_.Size(), false});
-                return;
+                level = {&element, depth, compact, out_.Size(), false};
+                return true;
             }
             const size_t contentStart = out_.Size();
             out_.EscapedValue(element.DirectValue);
             const bool contentBreak = out_.Size() != contentStart && out_.HasLineBreak(contentStart);
             Close(element, compact, depth, contentStart, contentBreak);
             brk = brk || contentBreak;
-            return;
+            return false;
         }
         case xnkText:
             out_.EscapedValue(static_cast<TXmlText&>(node).Value);
@@ -284,14 +272,14 @@ private:
             break;
         }
         case xnkDocument:
-            if (node.HasChildNodes())
-                frames_.push_back({node.Children(), 0, nullptr, depth,
-                                   static_cast<TXmlDocument&>(node).PreserveWhiteSpace, out_.Size(), false});
-            return;
+            if (!node.HasChildNodes()) return false;
+            level = {nullptr, depth, static_cast<TXmlDocument&>(node).PreserveWhiteSpace, out_.Size(), false};
+            return true;
         default:
             break;
         }
         Note(from, brk);
+        return false;
     }
 
     void Close(TXmlElement& element, bool compact, int32_t depth, size_t contentStart, bool contentBreak) {
@@ -312,26 +300,12 @@ private:
     }
 
     Sink out_;
-    std::vector<Frame> frames_;
 };
 
 }  // namespace
 
 void AppendEscaped(std::string& out, std::string_view text) {
-    const char* run = text.data();
-    const char* end = run + text.size();
-    for (const char* p = run; p < end; ++p) {
-        if (!kMarkupChar[static_cast<unsigned char>(*p)]) continue;
-        out.append(run, static_cast<size_t>(p - run));
-        switch (*p) {
-        case '"': out += "&quot;"; break;
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        default: out += "&gt;"; break;
-        }
-        run = p + 1;
-    }
-    out.append(run, static_cast<size_t>(end - run));
+    ForEachEscapedRun(text, [&out](const char* data, size_t n) { out.append(data, n); });
 }
 
 std::string EscapeXmlText(std::string_view text) {
@@ -361,35 +335,7 @@ std::string TXmlNodeList::MarkupText() {
     return out;
 }
 
-std::string TXmlElement::MarkupText() {
-    std::string out;
-    AppendMarkup(out, *this);
-    return out;
-}
-
-std::string TXmlText::MarkupText() {
-    std::string out;
-    AppendMarkup(out, *this);
-    return out;
-}
-
-std::string TXmlCDATASection::MarkupText() {
-    std::string out;
-    Sink sink(out);
-    sink.CDATA(Text);
-    sink.Finish();
-    return out;
-}
-
-std::string TXmlComment::MarkupText() { return "<!--" + Text + "-->"; }
-
-std::string TXmlProcessingInstruction::MarkupText() {
-    std::string out;
-    AppendMarkup(out, *this);
-    return out;
-}
-
-std::string TXmlDocument::MarkupText() {
+std::string TXmlNode::MarkupText() {
     std::string out;
     AppendMarkup(out, *this);
     return out;

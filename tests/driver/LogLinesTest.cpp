@@ -103,10 +103,14 @@ protected:
     }
 
     // What a start writes, given how it went (openError: the line that says why the port failed).
-    static std::vector<Line> StartLines(bool started, const std::string& openError = "") {
+    // The settings file is missing: the start says so between its own lines.
+    std::vector<Line> StartLines(bool started, const std::string& openError = "") const {
         std::vector<Line> lines{{false, ""}, {false, ""}, {false, ""}};  // CR LF CR LF and the line's own CR LF
         const TReaderSettings& s = DriverState.ReaderSettings;
+        const std::string settings = platform::FullPathName(dir + "none.xml");
         Append(lines, Stamped({"***** Initialize *****", "      Read configuration",
+                               "      Settings: file " + settings + ", section Devices",
+                               "      Settings: no file " + settings + ", defaults used",
                                "      Port Number = " + std::to_string(s.COM_Number),
                                "      Baud        = " + std::to_string(s.Baud),
                                "      Bits        = " + std::to_string(s.Bits), "      Create thread"}));

@@ -6,6 +6,9 @@
 #endif
 
 #include <filesystem>
+#include <functional>
+#include <optional>
+#include <vector>
 #include <string>
 
 #include "platform/Files.h"
@@ -32,7 +35,9 @@ protected:
     std::string SettingsFileName, SettingsSection;
     TReaderSettings ReaderSettings;
 
-    void LoadSettings() { ::LoadSettings(SettingsFileName, SettingsSection, ReaderSettings); }
+    void LoadSettings(const SettingsNoteSink& note = nullptr) {
+        ::LoadSettings(SettingsFileName, SettingsSection, ReaderSettings, note);
+    }
 
     void SetUp() override {
         SettingsFileName = file.string();
@@ -137,44 +142,115 @@ TEST_F(SettingsStore, BinaryFileIsRead) {
 }
 
 TEST_F(SettingsStore, SaveKeepsTheHostsContentInOrderAndUpdatesTheFirstElementOnly) {
-    WriteBytes(file,
+    const std::string host =
         "<?xml version=\"1.0\" encoding=\"windows-1251\"?>\n<Host>  <Window Left=\"10\" Top=\"20\"/>\n"
         "<!-- readers --><Devices><Printer Port=\"LPT1\">on</Printer>"
-        "<KRA_MCR_Serial Baud=\"19200\" Extra=\"kept\"/><KRA_MCR_Serial COM_Number=\"9\"/></Devices>"
-        "<Users><User Name=\"Иван\"/></Users></Host>");
+        "<KRA_MCR_Serial Baud=\"@\" Extra=\"kept\"@/><KRA_MCR_Serial COM_Number=\"9\"/></Devices>"
+        "<Users><User Name=\"Иван\"/></Users></Host>";
+    auto with = [&](const std::string& baud, const std::string& added) {
+        std::string text = host;
+        text.replace(text.find('@'), 1, baud);
+        text.replace(text.find('@'), 1, added);
+        return text;
+    };
+    WriteBytes(file, with("19200", ""));
     Save(3, 38400, 8);
-    EXPECT_EQ(ReadBytes(file), Declaration +
-                               "\r\n<Host>"
-                               "\r\n\t<Window Left=\"10\" Top=\"20\"/>"
-                               "<!-- readers -->"
-                               "\r\n\t<Devices>"
-                               "\r\n\t\t<Printer Port=\"LPT1\">on</Printer>"
-                               "\r\n\t\t<KRA_MCR_Serial Baud=\"38400\" Extra=\"kept\" COM_Number=\"3\" Bits=\"8\"/>"
-                               "\r\n\t\t<KRA_MCR_Serial COM_Number=\"9\"/>"
-                               "\r\n\t</Devices>"
-                               "\r\n\t<Users>"
-                               "\r\n\t\t<User Name=\"Иван\"/>"
-                               "\r\n\t</Users>"
-                               "\r\n</Host>");
+    EXPECT_EQ(ReadBytes(file), with("38400", " COM_Number=\"3\" Bits=\"8\""));
 }
 
 TEST_F(SettingsStore, SaveAppendsASectionWithTheExactName) {
     WriteBytes(file, "<XML><devices><KRA_MCR_Serial COM_Number=\"4\"/></devices></XML>");
     Save(2, 9600, 0);
-    EXPECT_EQ(ReadBytes(file), "\r\n<XML>\r\n\t<devices>\r\n\t\t<KRA_MCR_Serial COM_Number=\"4\"/>\r\n\t</devices>"
-                           "\r\n\t<Devices>\r\n\t\t<KRA_MCR_Serial COM_Number=\"2\" Baud=\"9600\" Bits=\"0\"/>\r\n\t</Devices>"
-                           "\r\n</XML>");
+    EXPECT_EQ(ReadBytes(file), "<XML><devices><KRA_MCR_Serial COM_Number=\"4\"/></devices>"
+                           "<Devices><KRA_MCR_Serial COM_Number=\"2\" Baud=\"9600\" Bits=\"0\"/></Devices></XML>");
 }
 
 TEST_F(SettingsStore, FileWithoutRootGetsOneAndKeepsWhatItHeld) {
-    WriteBytes(file, "");
+    for (const char* nothing : {"", " \r\n\t"}) {
+        WriteBytes(file, nothing);
+        Save(3, 9600, 24);
+        EXPECT_EQ(ReadBytes(file), NewFile("Devices", "<KRA_MCR_Serial COM_Number=\"3\" Baud=\"9600\" Bits=\"24\"/>"));
+    }
+    WriteBytes(file, Declaration + "\n<!-- kept -->");
     Save(3, 9600, 24);
-    EXPECT_EQ(ReadBytes(file), NewFile("Devices", "<KRA_MCR_Serial COM_Number=\"3\" Baud=\"9600\" Bits=\"24\"/>"));
+    EXPECT_EQ(ReadBytes(file), Declaration + "\n<!-- kept -->\n<XML>\n\t<Devices>\n\t\t"
+                                         "<KRA_MCR_Serial COM_Number=\"3\" Baud=\"9600\" Bits=\"24\"/>\n\t</Devices>\n</XML>");
+}
 
-    WriteBytes(file, Declaration + "\r\n<!-- kept -->");
-    Save(3, 9600, 24);
-    EXPECT_EQ(ReadBytes(file), Declaration + "<!-- kept -->\r\n<XML>\r\n\t<Devices>\r\n\t\t"
-                                         "<KRA_MCR_Serial COM_Number=\"3\" Baud=\"9600\" Bits=\"24\"/>\r\n\t</Devices>\r\n</XML>");
+// A host file rich in what a rewrite would lose, around the place of the host's section.
+std::string HostFile(const std::string& nl, const std::string& section) {
+    return Declaration + nl + "<!DOCTYPE Host [<!ENTITY e 'v'>]>" + nl + "<!-- host settings -->" + nl + "<Host>" + nl +
+           "\t<Note>line one" + nl + "line two" + nl + "</Note>" + nl +
+           "\t<Csv Separator=\";\">\t</Csv>" + nl +
+           "\t<Name>&#8364;&#x1F600; &amp; &#233; &lt;</Name>" + nl +
+           section +
+           "</Host>" + nl + "<!-- after the root -->" + nl + "tail text</Stray><After/>" + nl;
+}
+
+TEST_F(SettingsStore, SaveChangesNoByteOfTheHostsOwn) {
+    const std::string element = "<KRA_MCR_Serial COM_Number=\"3\" Baud=\"19200\" Bits=\"24\"/>";
+    for (const std::string nl : {"\r\n", "\n"}) {
+        const std::string printer = "\t\t<Printer Port=\"LPT1\"/>" + nl;
+        const struct {
+            const char* name;
+            std::string before, after;
+        } cases[] = {
+            {"values replaced in place",
+             "\t<Devices>" + nl + printer + "\t\t<KRA_MCR_Serial  COM_Number = '1' Baud=\"9600\"\tBits=\"0\" />" + nl + "\t</Devices>" + nl,
+             "\t<Devices>" + nl + printer + "\t\t<KRA_MCR_Serial  COM_Number = '3' Baud=\"19200\"\tBits=\"24\" />" + nl + "\t</Devices>" + nl},
+            {"missing attributes after the others",
+             "\t<Devices>" + nl + "\t\t<KRA_MCR_Serial Baud=\"9600\" Extra=\"x\"></KRA_MCR_Serial>" + nl + "\t</Devices>" + nl,
+             "\t<Devices>" + nl + "\t\t<KRA_MCR_Serial Baud=\"19200\" Extra=\"x\" COM_Number=\"3\" Bits=\"24\"></KRA_MCR_Serial>" + nl + "\t</Devices>" + nl},
+            {"element added after its neighbour",
+             "\t<Devices>" + nl + printer + "\t</Devices>" + nl,
+             "\t<Devices>" + nl + printer + "\t\t" + element + nl + "\t</Devices>" + nl},
+            {"element added to an empty section",
+             "\t<Devices/>" + nl,
+             "\t<Devices>" + nl + "\t\t" + element + nl + "\t</Devices>" + nl},
+            {"section added after the last element",
+             "",
+             "\t<Devices>" + nl + "\t\t" + element + nl + "\t</Devices>" + nl},
+        };
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (nl == "\n" ? ", LF" : ", CR LF"));
+            WriteBytes(file, HostFile(nl, c.before));
+            Save(3, 19200, 24);
+            EXPECT_EQ(ReadBytes(file), HostFile(nl, c.after));
+            Save(3, 19200, 24);
+            EXPECT_EQ(ReadBytes(file), HostFile(nl, c.after));  // a second save changes nothing
+            LoadSettings();
+            ExpectSettings(3, 19200, 24);
+        }
+    }
+}
+
+TEST_F(SettingsStore, AddedElementsFollowTheLayoutAround) {
+    const std::string element = "<KRA_MCR_Serial COM_Number=\"2\" Baud=\"9600\" Bits=\"0\"/>";
+    const struct {
+        const char* name;
+        std::string before, after;
+    } cases[] = {
+        {"one line", "<XML><Devices/></XML>", "<XML><Devices>" + element + "</Devices></XML>"},
+        {"one line, section missing", "<XML><A/></XML>", "<XML><A/><Devices>" + element + "</Devices></XML>"},
+        {"two-space indents", "<Host>\n  <A>\n    <B/>\n  </A>\n</Host>",
+         "<Host>\n  <A>\n    <B/>\n  </A>\n  <Devices>\n    " + element + "\n  </Devices>\n</Host>"},
+        {"end tag on the last child's line", "<Host>\n\t<A/></Host>",
+         "<Host>\n\t<A/>\n\t<Devices>\n\t\t" + element + "\n\t</Devices></Host>"},
+        {"empty root on lines of its own", "<Host>\r\n</Host>",
+         "<Host>\r\n\t<Devices>\r\n\t\t" + element + "\r\n\t</Devices>\r\n</Host>"},
+        {"empty root on one line", "<?xml version=\"1.0\"?>\r\n<Host></Host>",
+         "<?xml version=\"1.0\"?>\r\n<Host>\r\n\t<Devices>\r\n\t\t" + element + "\r\n\t</Devices>\r\n</Host>"},
+        {"self-closing root", "<Host a=\"1\" />\n",
+         "<Host a=\"1\" >\n\t<Devices>\n\t\t" + element + "\n\t</Devices>\n</Host>\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteBytes(file, c.before);
+        Save(2, 9600, 0);
+        EXPECT_EQ(ReadBytes(file), c.after);
+        Save(2, 9600, 0);
+        EXPECT_EQ(ReadBytes(file), c.after);
+    }
 }
 
 TEST_F(SettingsStore, BinaryFileIsSavedAsTextWithItsContent) {
@@ -239,6 +315,78 @@ TEST_F(SettingsStore, ReadOnlyFileFailsTheSaveAndStaysUntouched) {
     EXPECT_FALSE(fs::exists(platform::ReplacementFileName(file.string())));
 }
 #endif
+
+TEST_F(SettingsStore, LoadSaysWhyDefaultsStandAndWhatItDoesNotKnow) {
+    const std::string path = platform::FullPathName(file.string());
+    auto element = [](const std::string& attrs) {
+        return "<Host>\r\n\t<Devices>\r\n\t\t<KRA_MCR_Serial " + attrs + "/>\r\n\t</Devices>\r\n</Host>";
+    };
+    auto missing = [&](const std::string& name, const std::string& value) {
+        return "no attribute " + name + " in KRA_MCR_Serial of section Devices in " + path + ", default " + value + " used";
+    };
+    auto outside = [](const std::string& attr, const std::string& offered) {
+        return "warning: " + attr + " is not a value the dialog offers (" + offered + "), taken as it is";
+    };
+    const struct {
+        const char* name;
+        std::optional<std::string> text;  // none: no file
+        std::vector<std::string> notes;   // after the line naming the file and section
+        int32_t port, baud, bits;
+    } cases[] = {
+        {"no file", std::nullopt, {"no file " + path + ", defaults used"}, 1, 9600, 0},
+        {"no root", Declaration + "<!-- nothing else -->", {"no root element in " + path + ", defaults used"}, 1, 9600, 0},
+        {"no section", "<Host><devices/><Other/></Host>",
+         {"no section Devices under the root Host of " + path + ", defaults used"}, 1, 9600, 0},
+        {"no driver element", "<Host><Devices><KRA_MCR_Seral COM_Number=\"3\"/></Devices></Host>",
+         {"no KRA_MCR_Serial element in section Devices of " + path + ", defaults used"}, 1, 9600, 0},
+        {"a typo and the defaults it leaves", element("COM_Numbr=\"3\" Baud=\"19200\""),
+         {"unknown attribute COM_Numbr ignored", missing("COM_Number", "1"), missing("Bits", "0")}, 1, 19200, 0},
+        {"no attributes", element(""), {missing("COM_Number", "1"), missing("Baud", "9600"), missing("Bits", "0")}, 1, 9600, 0},
+        {"values the dialog does not offer", element("COM_Number=\"0\" Baud=\"5000\" Bits=\"33\""),
+         {outside("COM_Number=0", "ports 1 to 255"), outside("Baud=5000", "its 15 baud rates"), outside("Bits=33", "bits 0 to 32")},
+         0, 5000, 33},
+        {"more values the dialog does not offer", element("COM_Number=\"256\" Baud=\"9601\" Bits=\"-1\""),
+         {outside("COM_Number=256", "ports 1 to 255"), outside("Baud=9601", "its 15 baud rates"), outside("Bits=-1", "bits 0 to 32")},
+         256, 9601, -1},
+        {"the edges of the dialog's ranges", element("COM_Number=\"255\" Baud=\"110\" Bits=\"32\""), {}, 255, 110, 32},
+        {"the other edges", element("Bits=\"0\" Baud=\"256000\" COM_Number=\"1\""), {}, 1, 256000, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(file);
+        if (c.text) WriteBytes(file, *c.text);
+        std::vector<std::string> lines;
+        LoadSettings([&](const std::string& line) { lines.push_back(line); });
+        std::vector<std::string> expected{"      Settings: file " + path + ", section Devices"};
+        for (const std::string& note : c.notes) expected.push_back("      Settings: " + note);
+        EXPECT_EQ(lines, expected);
+        ExpectSettings(c.port, c.baud, c.bits);
+    }
+}
+
+TEST_F(SettingsStore, FailuresNameTheFileAndWhereInIt) {
+    const std::string path = platform::FullPathName(file.string());
+    auto failure = [](const std::function<void()>& fn) {
+        try {
+            fn();
+        } catch (const xml::TXmlError& e) {
+            return std::string(e.what());
+        }
+        return std::string("no TXmlError");
+    };
+    WriteBytes(file, "<Host>\r\n\t<Devices>\r\n\t\t<KRA_MCR_Serial COM_Number=3/>");
+    const std::string broken = "Ожидается строковая константа (" + path + ", line 3, column 30)";
+    EXPECT_EQ(failure([&] { LoadSettings(); }), broken);
+    EXPECT_EQ(failure([&] { Save(2, 9600, 0); }), broken);
+
+    WriteBytes(file, std::string("< binary-xml >") + std::string(4, '\0') + "\x7F" + "ab");
+    EXPECT_EQ(failure([&] { LoadSettings(); }), "Ошибка чтения данных. (" + path + ", byte 19)");
+
+    const std::string notANumber = failure([] { xml::ValueAsInt32(xml::TaggedValue("fast")); });
+    WriteBytes(file, "<Host><Devices><KRA_MCR_Serial COM_Number=\"2\" Baud=\"fast\"/></Devices></Host>");
+    EXPECT_EQ(failure([&] { LoadSettings(); }), notANumber + " (" + path + ": Baud=\"fast\")");
+    ExpectSettings(2, 9600, 0);
+}
 
 TEST_F(SettingsStore, ReadWholeFileGivesTheBytesAsTheyAre) {
     EXPECT_EQ(ReadWholeFile((folder / "missing.xml").string()), "");

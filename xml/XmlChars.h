@@ -1,0 +1,26 @@
+// Character rules every part of the library shares: which bytes may stand in a name, which
+// count as blanks, and the value of a hexadecimal digit.
+#pragma once
+#include <array>
+#include <cstdint>
+
+namespace xml {
+
+enum : uint8_t { kBlank = 1, kNameStart = 2, kNameChar = 4 };
+
+// Classes of the 256 bytes under the active code page, computed once per process: a name
+// starts with "_" or a letter and goes on with letters, digits, "-", ".", ":" and "_".
+const std::array<uint8_t, 256>& XmlCharClasses();
+
+inline bool IsXmlNameStart(unsigned char c) { return XmlCharClasses()[c] & kNameStart; }
+inline bool IsXmlNameChar(unsigned char c) { return XmlCharClasses()[c] & kNameChar; }
+
+// 0..15 for "0".."9", "A".."F", "a".."f"; -1 for any other byte.
+constexpr int HexDigitValue(unsigned char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+}  // namespace xml

@@ -1,0 +1,212 @@
+// The tree's structure: counted release, child lists, the builders the parser and the binary
+// reader use, and moving a subtree onto another name table.
+#include "xml/XmlInternal.h"
+
+namespace xml {
+
+// ---- counted release ------------------------------------------------------------------------
+
+void IXmlBase::DestroyObject(const IXmlBase* object) noexcept {
+    if (TXmlBase* impl = const_cast<IXmlBase*>(object)->ImplObject()) impl->DestroySelf();
+    else std::unique_ptr<const IXmlBase>{object}.reset();
+}
+
+// Destroys a node whose last reference went, with every node below it that nothing else holds,
+// allocating nothing and with no recursion: the parent link of a dying node is free and leads
+// back up the way the walk came down, and a dying child list is its own stack of items to do.
+void TXmlNode::ReleaseTree(TXmlNode* top) noexcept {
+    TXmlNode* node = top;
+    while (true) {
+        TXmlNodeList* list = node->children_.get();
+        if (list && list->items_.size() > 0 && References(*list) == 1) {  // nobody else sees the list
+            TXmlNode* child = list->items_.back().release();
+            list->items_.pop_back();
+            list->Orphan(child);
+            if (DropReference(*child)) {
+                child->parent_ = node;
+                node = child;
+            }
+            continue;
+        }
+        TXmlNode* up = node->parent_;
+        const bool done = node == top;
+        std::unique_ptr<TXmlNode>{node}.reset();
+        if (done) return;
+        node = up;
+    }
+}
+
+void TXmlNodeList::DestroySelf() noexcept {
+    while (items_.size() > 0) {
+        TXmlNode* item = items_.back().release();
+        items_.pop_back();
+        Orphan(item);
+        if (DropReference(*item)) TXmlNode::ReleaseTree(item);
+    }
+    std::unique_ptr<TXmlNodeList>{this}.reset();
+}
+
+// ---- TXmlNodeList ---------------------------------------------------------------------------
+
+TXmlNodeList::TXmlNodeList(TXmlNode* owner) : owner_(owner) {}
+
+TXmlNodeList::~TXmlNodeList() { Clear(); }
+
+XmlRef<IXmlNode> TXmlNodeList::ItemAt(int32_t position) {
+    if (position < 0 || position >= Count()) RaiseXmlError(ListIndexMessage);
+    return static_cast<IXmlNode*>(Item(position));
+}
+
+void TXmlNodeList::Adopt(TXmlNode* node) {
+    if (!owner_) return;
+    node->parent_ = owner_;
+    if (node->nameTable_.get() != owner_->nameTable_.get()) RemapNames(*node, *owner_->nameTable_);
+}
+
+void TXmlNodeList::Orphan(TXmlNode* node) {
+    if (owner_ && node->parent_ == owner_) node->parent_ = nullptr;
+}
+
+namespace {
+// A node may not enter the child list of itself or of a node below it: the tree would hold
+// itself and never be released.
+void CheckNoCycle(const TXmlNode* owner, const TXmlNode* node) {
+    if (!node) RaiseXmlError(NotSupportedMessage);
+    if (!owner) return;
+    if (node == owner) RaiseXmlError(NotSupportedMessage);
+    if (!node->HasChildNodes()) return;  // a leaf cannot be an ancestor
+    for (const TXmlNode* p = owner->ParentNode(); p; p = p->ParentNode())
+        if (p == node) RaiseXmlError(NotSupportedMessage);
+}
+}  // namespace
+
+void TXmlNodeList::Insert(const XmlRef<TXmlNode>& node, int32_t position) {
+    if (position == -1) position = Count();
+    if (position < 0 || position > Count()) RaiseXmlError(ListIndexMessage);
+    CheckNoCycle(owner_, node.get());
+    items_.insert(static_cast<size_t>(position), node);
+    Adopt(node.get());
+}
+
+void TXmlNodeList::AppendNew(XmlRef<TXmlNode> node) {
+    TXmlNode* raw = node.get();
+    items_.push_back(std::move(node));
+    Adopt(raw);
+}
+
+void TXmlNodeList::Delete(int32_t position) {
+    if (position < 0 || position >= Count()) RaiseXmlError(ListIndexMessage);
+    XmlRef<TXmlNode> node = std::move(items_[static_cast<size_t>(position)]);
+    items_.erase(static_cast<size_t>(position));
+    Orphan(node.get());
+}
+
+void TXmlNodeList::Clear() {
+    for (auto& item : items_) Orphan(item.get());
+    items_.clear();
+}
+
+int32_t TXmlNodeList::IndexOf(const TXmlNode* node) const {
+    for (size_t i = 0; i < items_.size(); ++i)
+        if (items_[i].get() == node) return static_cast<int32_t>(i);
+    return -1;
+}
+
+int32_t TXmlNodeList::Remove(const TXmlNode* node) {
+    const int32_t position = IndexOf(node);
+    if (position >= 0) Delete(position);
+    return position;
+}
+
+void TXmlNodeList::Replace(int32_t position, const XmlRef<TXmlNode>& node) {
+    if (position < 0 || position >= Count()) RaiseXmlError(ListIndexMessage);
+    auto& slot = items_[static_cast<size_t>(position)];
+    if (slot == node) return;
+    CheckNoCycle(owner_, node.get());
+    XmlRef<TXmlNode> old = std::move(slot);
+    slot = node;
+    Orphan(old.get());
+    Adopt(node.get());
+}
+
+void TXmlNodeList::Reserve(int32_t count) {
+    if (count > 0) items_.reserve(static_cast<size_t>(count));
+}
+
+void TXmlNodeList::DetachOwner() {
+    for (auto& item : items_) Orphan(item.get());
+    owner_ = nullptr;
+}
+
+// ---- builders -------------------------------------------------------------------------------
+
+namespace {
+template <class T, class... Args>
+T& AppendBuilt(TXmlNodeList& list, Args&&... args) {
+    XmlRef<T> node = MakeXml<T>(std::forward<Args>(args)...);
+    T& result = *node;
+    list.AppendNew(std::move(node));
+    return result;
+}
+}  // namespace
+
+TXmlElement& AppendElementNode(TXmlNodeList& list, TXmlNameTable& table, int32_t nameId) {
+    return AppendBuilt<TXmlElement>(list, &table, nameId);
+}
+
+TXmlText& AppendTextNode(TXmlNodeList& list, TXmlNameTable& table, std::string text) {
+    return AppendBuilt<TXmlText>(list, &table, TaggedValue(std::move(text)));
+}
+
+TXmlText& AppendTextNode(TXmlNodeList& list, TXmlNameTable& table, TaggedValue value) {
+    return AppendBuilt<TXmlText>(list, &table, std::move(value));
+}
+
+TXmlCDATASection& AppendCDATANode(TXmlNodeList& list, TXmlNameTable& table, std::string text) {
+    return AppendBuilt<TXmlCDATASection>(list, &table, std::move(text));
+}
+
+TXmlComment& AppendCommentNode(TXmlNodeList& list, TXmlNameTable& table, std::string text) {
+    return AppendBuilt<TXmlComment>(list, &table, std::move(text));
+}
+
+TXmlProcessingInstruction& AppendInstructionNode(TXmlNodeList& list, TXmlNameTable& table, int32_t targetId,
+                                                 std::string data) {
+    return AppendBuilt<TXmlProcessingInstruction>(list, &table, std::move(data), targetId);
+}
+
+// ---- RemapNames -----------------------------------------------------------------------------
+
+void RemapNames(TXmlNode& top, TXmlNameTable& newTable) {
+    if (&top.Table() == &newTable) return;
+    XmlRef<TXmlNameTable> oldTable = top.TableRef();  // kept alive while the map is used
+    std::vector<int32_t> map(static_cast<size_t>(oldTable->NameCount()));
+    for (int32_t i = 0; i < oldTable->NameCount(); ++i)
+        map[static_cast<size_t>(i)] = newTable.IdOfName(oldTable->NameRef(i));
+    auto mapped = [&map](int32_t id) {
+        return id >= 0 && static_cast<size_t>(id) < map.size() ? map[static_cast<size_t>(id)] : id;
+    };
+    struct RemapVisitor {
+        struct Level {};
+        const XmlRef<TXmlNameTable> target;
+        const XmlRef<TXmlNameTable>& oldTable;
+        TXmlNameTable& newTable;
+        decltype(mapped)& map;
+        bool Enter(TXmlNode& node, Level*, Level&) {
+            if (node.TableRef() == target) return false;
+            if (node.TableRef() != oldTable) {  // a subtree on yet another table maps its own names
+                RemapNames(node, newTable);
+                return false;
+            }
+            const int32_t kind = node.Kind();
+            if (kind == xnkElement || kind == xnkInstruction) node.AssignNameId(map(node.NameId()));
+            for (size_t i = 0; i < node.Attrs().size(); ++i) node.AttrAt(i).NameId = map(node.AttrAt(i).NameId);
+            node.SetNameTable(target);
+            return true;
+        }
+        void Leave(TXmlNode&, Level&, Level*) {}
+    } visitor{XmlRef<TXmlNameTable>(&newTable), oldTable, newTable, mapped};
+    WalkTree(top, visitor);
+}
+
+}  // namespace xml
