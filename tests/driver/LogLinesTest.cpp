@@ -115,7 +115,9 @@ protected:
     static std::vector<Line> StartLines(bool started) {
         std::vector<Line> lines{{false, ""}, {false, ""}, {false, ""}};  // CR LF CR LF and the line's own CR LF
         const TReaderSettings& s = DriverState.ReaderSettings;
-        Append(lines, Stamped({"***** Initialize *****", "      Read configuration",
+        Append(lines, Stamped({"***** Initialize *****",
+                               "      kra_MCR_Serial " KRA_VERSION ", " + std::to_string(sizeof(void*) * 8) + "-bit",
+                               "      Read configuration",
                                "      Port Number = " + std::to_string(s.COM_Number),
                                "      Baud        = " + std::to_string(s.Baud),
                                "      Bits        = " + std::to_string(s.Bits), "      Create thread"}));
