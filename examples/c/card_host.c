@@ -51,6 +51,7 @@ int main(int argc, char** argv) {
     mainThread = GetCurrentThreadId();
     SetConsoleCtrlHandler(OnCtrlC, TRUE);
 
+    SetConsoleOutputCP(1251); /* the driver's texts are Windows-1251 */
     KRA_DeviceDescription(&name, &description);
     printf("reader: %s (device type %d)\n", name, (int)KRA_GetDeviceType());
 
