@@ -153,6 +153,7 @@ bool InitializeDriver(const unsigned char* fileName, const unsigned char* sectio
 
     DriverLogWrite(1, "\r\n\r\n", false);
     DriverLogWrite(1, "***** Initialize *****");
+    DriverLogWrite(1, "      kra_MCR_Serial " KRA_VERSION ", " + std::to_string(sizeof(void*) * 8) + "-bit");
     DriverLogWrite(1, "      Read configuration");
     bool configured = true;
     try {

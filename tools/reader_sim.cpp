@@ -370,6 +370,7 @@ int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
 
     int fd = -1, holdSlave = -1;
+    bool speedVisible = true;
     std::string ptyName;
     if (!o.link.empty()) {
         int slave = -1;
@@ -389,6 +390,8 @@ int main(int argc, char** argv) {
         if (fd < 0) Fail("cannot open " + o.device + ": " + std::strerror(errno));
         RawMode(fd);
         Log("reader on %s", o.device.c_str());
+        const char* tty = ttyname(fd);
+        speedVisible = !(tty && std::strncmp(tty, "/dev/pts/", 9) == 0);  // a real port has one speed
     }
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
     if (o.streamRate > 0) Log("streaming random bytes at %ld bytes/s", o.streamRate);
@@ -465,9 +468,12 @@ int main(int argc, char** argv) {
             if (at != pending.begin()) Log("unexpected bytes: %s", Hex(Bytes(pending.begin(), at)).c_str());
             pending.erase(pending.begin(), at + static_cast<long>(PollFrame.size()));
             ++polls;
-            if (int baud = LineSpeed(holdSlave >= 0 ? holdSlave : fd); baud != lineSpeed) {
+            // The host's setting shows on the pty pair made here; the far end of someone
+            // else's pty (socat) only shows its own, which says nothing of the host's.
+            if (int baud = speedVisible ? LineSpeed(holdSlave >= 0 ? holdSlave : fd) : 0; baud != lineSpeed) {
                 lineSpeed = baud;
-                Log("line speed %d baud", baud);  // as the host set it
+                if (baud > 0) Log("line speed %d baud", baud);  // as the host set it
+                else Log("line speed unknown: %s", speedVisible ? "not a standard rate" : "this link does not carry it");
             }
             if (o.streamRate > 0) {
                 Log("poll #%ld (streaming)", polls);

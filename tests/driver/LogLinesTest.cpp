@@ -108,7 +108,9 @@ protected:
         std::vector<Line> lines{{false, ""}, {false, ""}, {false, ""}};  // CR LF CR LF and the line's own CR LF
         const TReaderSettings& s = DriverState.ReaderSettings;
         const std::string settings = platform::FullPathName(dir + "none.xml");
-        Append(lines, Stamped({"***** Initialize *****", "      Read configuration",
+        Append(lines, Stamped({"***** Initialize *****",
+                               "      kra_MCR_Serial " KRA_VERSION ", " + std::to_string(sizeof(void*) * 8) + "-bit",
+                               "      Read configuration",
                                "      Settings: file " + settings + ", section Devices",
                                "      Settings: no file " + settings + ", defaults used",
                                "      Port Number = " + std::to_string(s.COM_Number),
