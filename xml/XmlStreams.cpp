@@ -24,8 +24,8 @@ TFileStream::TFileStream(const std::string& path, Mode mode) {
         : file_.Open(path, platform::FileAccess::ReadWrite, platform::ShareNone,
                      platform::FileDisposition::CreateAlways, &error);
     if (!ok) {
-        RaiseXmlError((mode == OpenRead ? "Cannot open file \"" : "Cannot create file \"") +
-                      platform::FullPathName(path) + "\". " + error.message);
+        RaiseXmlError(platform::FileFailureText(mode == OpenRead ? "Cannot open file" : "Cannot create file", path,
+                                                error.message));
     }
 }
 
