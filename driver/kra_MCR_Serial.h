@@ -34,10 +34,12 @@
  *   Each function below says what it does in each of them.
  *
  * Threads
- *   Any thread of the host may call any function. Call KRA_Initialize, KRA_Finalize and
- *   KRA_ConfigDialog from one thread at a time (the host's main thread is the natural one); the
- *   buffer functions and KRA_EnableDevice/KRA_DisableDevice may come from any thread at any time,
- *   also while the polling thread delivers a card. No function throws or raises a structured
+ *   Any thread of the host may call any function at any time. Starts and stops are taken one
+ *   at a time: KRA_Initialize and KRA_Finalize called at once from several threads each find the
+ *   driver fully started or fully stopped. While the settings dialog is shown it holds up no
+ *   start or stop; a second KRA_ConfigDialog then brings the open dialog to the front. The
+ *   buffer functions and KRA_EnableDevice/KRA_DisableDevice never wait for a start or stop, and
+ *   may come while the polling thread delivers a card. No function throws or raises a structured
  *   exception into the host.
  *
  * The notification
@@ -99,7 +101,10 @@ KRA_BOOL KRA_CALL KRA_Initialize(const unsigned char* SettingsFileName, const un
  * KRA_GetLastErrorText(). Running: stops and returns when the thread has ended. After a failed
  * start: closes the log. Before any start, or when stopped already: does nothing and returns 1.
  * A number still in the buffer stays readable until KRA_ClearBuffer or the next start.
- * Call it before FreeLibrary, and never from DllMain or while holding the loader lock. */
+ * Call it before FreeLibrary, and never from DllMain or while holding the loader lock. A host
+ * that unloads the DLL without it does not crash: the polling thread keeps the module loaded and
+ * polls on until a KRA_Finalize (after a new LoadLibrary, which finds the same module) or the
+ * end of the process. */
 KRA_BOOL KRA_CALL KRA_Finalize(void);
 
 /* Ordinal 7. Switches delivery on: from now on each card read is put into the buffer (when it
@@ -136,7 +141,8 @@ void KRA_CALL KRA_DeviceDescription(const char** NameText, const char** Descript
  * the settings file under the section given there; the rest of the file is kept. New values take
  * effect at the next KRA_Initialize; a running driver keeps its port. Call it after
  * KRA_Initialize (also after a failed one): it needs the file and section the start was given.
- * Returns when the operator closes the dialog. */
+ * Returns when the operator closes the dialog. When the confirmed values cannot be written, a
+ * message box over AppHandle names the file and the reason (the log has the line too). */
 void KRA_CALL KRA_ConfigDialog(void);
 
 /* Ordinal 10. The reason for the last failure of KRA_Initialize or KRA_Finalize, Windows-1251,
