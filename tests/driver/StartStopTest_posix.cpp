@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "driver/Main.h"
+#include "support/RawPty.h"
 
 namespace fs = std::filesystem;
 
@@ -28,22 +29,10 @@ const unsigned char* U(const std::string& s) { return reinterpret_cast<const uns
 // on the stop.
 class SilentReader {
 public:
-    explicit SilentReader(int number) {
-        char name[128];
-        if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0) throw std::runtime_error("openpty");
-        termios tio{};
-        tcgetattr(slave_, &tio);
-        cfmakeraw(&tio);
-        tcsetattr(slave_, TCSANOW, &tio);
-        setenv(("KRA_COM" + std::to_string(number)).c_str(), name, 1);
-    }
-    ~SilentReader() {
-        close(master_);
-        close(slave_);
-    }
+    explicit SilentReader(int number) { pty_.PublishAsPort(number); }
 
 private:
-    int master_ = -1, slave_ = -1;
+    RawPty pty_;
 };
 
 class StartStop : public ::testing::Test {

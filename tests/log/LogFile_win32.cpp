@@ -6,26 +6,12 @@
 #include <gtest/gtest.h>
 
 #include "log/Log_Names.h"
+#include "tests/log/HeldFile_win32.h"
 #include "tests/log/LogTestFolder.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-
-// Another opener's handle, closed when the test lets it go.
-class Held {
-public:
-    Held(const std::string& path, DWORD access, DWORD share)
-        : h_(CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING, 0, nullptr)) {}
-    ~Held() { Release(); }
-    bool Ok() const { return h_ != INVALID_HANDLE_VALUE; }
-    void Release() {
-        if (Ok()) CloseHandle(h_);
-        h_ = INVALID_HANDLE_VALUE;
-    }
-private:
-    HANDLE h_;
-};
 
 std::string Padded(int i) {
     std::string s = "line " + std::to_string(i) + " ";

@@ -9,7 +9,7 @@
 #include "tests/log/LogTestFolder.h"
 
 #ifdef _WIN32
-#include <windows.h>
+#include "tests/log/HeldFile_win32.h"
 #else
 #include <dlfcn.h>
 
@@ -22,21 +22,10 @@ namespace {
 
 #ifdef _WIN32
 
-// A real second opener, as the tail tool opens the file.
-class TailHold {
+// A real second opener, as the tail tool opens the file: reading and writing shared, not deleting.
+class TailHold : public Held {
 public:
-    explicit TailHold(const std::string& path)
-        : h_(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                         nullptr)) {}
-    ~TailHold() { Release(); }
-    bool Ok() const { return h_ != INVALID_HANDLE_VALUE; }
-    void Release() {
-        if (Ok()) CloseHandle(h_);
-        h_ = INVALID_HANDLE_VALUE;
-    }
-
-private:
-    HANDLE h_;
+    explicit TailHold(const std::string& path) : Held(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE) {}
 };
 
 #else

@@ -18,6 +18,7 @@
 
 #include "platform/Files.h"
 #include "reader/COM_Thread.h"
+#include "support/RawPty.h"
 
 namespace {
 
@@ -38,42 +39,28 @@ Bytes CardFrame(uint32_t number, bool goodCheck = true) {
 // One pty pair; the slave is published as port `number`.
 class FakeReader {
 public:
-    explicit FakeReader(int number) : number_(number) {
-        char name[128];
-        if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0) throw std::runtime_error("openpty");
-        termios tio{};
-        tcgetattr(slave_, &tio);
-        cfmakeraw(&tio);
-        tcsetattr(slave_, TCSANOW, &tio);
-        // The slave stays open here too so that the master never sees a hang-up between opens.
-        slavePath_ = name;
-        setenv(("KRA_COM" + std::to_string(number)).c_str(), name, 1);
-    }
-    ~FakeReader() {
-        close(master_);
-        close(slave_);
-    }
+    // The slave stays open here too so that the master never sees a hang-up between opens.
+    explicit FakeReader(int number) : number_(number) { pty_.PublishAsPort(number); }
     // Waits for the next 8 bytes from the host (up to timeoutMs); empty when none came.
     Bytes NextRequest(int timeoutMs = 3000) {
         Bytes got;
         while (got.size() < 8) {
-            pollfd p{master_, POLLIN, 0};
+            pollfd p{pty_.master, POLLIN, 0};
             if (poll(&p, 1, timeoutMs) <= 0) break;
             uint8_t b[8];
-            ssize_t n = read(master_, b, 8 - got.size());
+            ssize_t n = read(pty_.master, b, 8 - got.size());
             if (n <= 0) break;
             got.insert(got.end(), b, b + n);
         }
         return got;
     }
-    void Answer(const Bytes& b) { ASSERT_EQ(write(master_, b.data(), b.size()), ssize_t(b.size())); }
-    const std::string& SlavePath() const { return slavePath_; }
+    void Answer(const Bytes& b) { ASSERT_EQ(write(pty_.master, b.data(), b.size()), ssize_t(b.size())); }
+    const std::string& SlavePath() const { return pty_.path; }
     int Number() const { return number_; }
 
 private:
     int number_;
-    int master_ = -1, slave_ = -1;
-    std::string slavePath_;
+    RawPty pty_;
 };
 
 // What a thread tells through its line sink, and the cards it hands on, in the order they come.

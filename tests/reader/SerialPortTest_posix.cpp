@@ -12,31 +12,18 @@
 #include <thread>
 
 #include "platform/Serial.h"
+#include "support/RawPty.h"
 
 namespace {
 
-class Pty {
+class Pty : public RawPty {
 public:
-    Pty() {
-        char name[128];
-        if (openpty(&master, &slave, name, nullptr, nullptr) != 0) throw std::runtime_error("openpty");
-        termios tio{};
-        tcgetattr(slave, &tio);
-        cfmakeraw(&tio);
-        tcsetattr(slave, TCSANOW, &tio);
-        path = name;
-    }
-    ~Pty() { CloseMaster(); if (slave >= 0) close(slave); }
     void Send(const std::string& bytes) { ASSERT_EQ(write(master, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
     std::string Received() {
         char b[64];
         ssize_t n = read(master, b, sizeof b);
         return n > 0 ? std::string(b, size_t(n)) : std::string();
     }
-    void CloseMaster() { if (master >= 0) close(master); master = -1; }
-    void CloseSlave() { if (slave >= 0) close(slave); slave = -1; }
-    int master = -1, slave = -1;
-    std::string path;
 };
 
 std::string Read(platform::SerialPort& port, uint32_t count) {
