@@ -63,6 +63,14 @@
 #ifndef KRA_MCR_SERIAL_H
 #define KRA_MCR_SERIAL_H
 
+/* The version of the DLL this header describes: the same as the DLL's version resource
+ * (FileVersion, ProductVersion) and its log line "kra_MCR_Serial <version>, 32-bit". A host can
+ * test it at compile time, e.g. #if KRA_VERSION_MAJOR > 1 || KRA_VERSION_MINOR >= 1. */
+#define KRA_VERSION_MAJOR 1
+#define KRA_VERSION_MINOR 1
+#define KRA_VERSION_PATCH 0
+#define KRA_VERSION_STRING "1.1.0"
+
 #include <stdint.h>
 
 #if defined(_WIN32)

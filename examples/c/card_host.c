@@ -3,7 +3,7 @@
  * It starts the driver, asks for one thread message per card, and on each message reads the
  * number, prints it with the time it came, and clears the buffer; after the given number of
  * cards or seconds (or Ctrl+C) it stops the driver. Build it against the import library:
- *   i686-w64-mingw32-gcc -std=c99 -I../../include card_host.c ../../x86/kra_MCR_Serial.lib -o card_host.exe
+ *   i686-w64-mingw32-gcc -std=c99 -I../../include card_host.c ../../x86/libkra_MCR_Serial.dll.a -o card_host.exe
  *   cl /I..\..\include card_host.c ..\..\x86\kra_MCR_Serial.lib        (x64\ for 64-bit)
  * and run it beside kra_MCR_Serial.dll:
  *   card_host.exe [settings.xml [section [log folder\ [cards [seconds]]]]]

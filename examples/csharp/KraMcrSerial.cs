@@ -53,7 +53,27 @@ namespace Kra
         [DllImport(Dll, CallingConvention = CallingConvention.StdCall, ExactSpelling = true)]
         public static extern int KRA_GetDeviceType();
 
-        static readonly Encoding Cp1251 = Encoding.GetEncoding(1251);
+        static readonly Encoding Cp1251 = Windows1251();
+
+        // Windows-1251. .NET Framework has it built in; .NET Core and .NET 5 and later know only a
+        // few encodings until the code-page provider (System.Text.Encoding.CodePages, part of
+        // those runtimes) is registered, so it is registered here when the runtime lacks the code
+        // page. Found by name, so that this file also compiles for .NET Framework, which has none.
+        static Encoding Windows1251()
+        {
+            try { return Encoding.GetEncoding(1251); }
+            catch (NotSupportedException) { }
+            catch (ArgumentException) { }
+            Type provider = Type.GetType("System.Text.CodePagesEncodingProvider, System.Text.Encoding.CodePages");
+            if (provider != null)
+                Encoding.RegisterProvider((EncodingProvider)provider.GetProperty("Instance").GetValue(null, null));
+            try { return Encoding.GetEncoding(1251); }
+            catch (NotSupportedException e)
+            {
+                throw new NotSupportedException("Windows-1251, the code page of the driver's texts, is not available in " +
+                                                "this runtime (Mono: install its I18N assemblies)", e);
+            }
+        }
 
         // A text as KRA_Initialize takes it: its Windows-1251 bytes behind a count byte (at most 255).
         public static byte[] LengthPrefixed(string text)

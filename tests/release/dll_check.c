@@ -1,6 +1,7 @@
 /* dll_check DLL-PATH VERSION BITS: loads the driver DLL as a host would and checks what an
- * integrator is told of it: its version resource (numbers and the texts Explorer shows) and
- * that it is the build for this process's size with a working export. */
+ * integrator is told of it: its version resource (numbers and the texts Explorer shows, the
+ * same version as the header's KRA_VERSION_* macros) and that it is the build for this
+ * process's size with a working export. */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -39,6 +40,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     Check(atoi(argv[3]) == (int)sizeof(void*) * 8, "the checker's size is the DLL's", argv[3]);
+    snprintf(numbers, sizeof numbers, "%d.%d.%d", KRA_VERSION_MAJOR, KRA_VERSION_MINOR, KRA_VERSION_PATCH);
+    Check(strcmp(numbers, KRA_VERSION_STRING) == 0 && strcmp(KRA_VERSION_STRING, argv[2]) == 0,
+          "the header's KRA_VERSION_MAJOR.MINOR.PATCH and KRA_VERSION_STRING are the version", KRA_VERSION_STRING);
 
     dll = LoadLibraryA(argv[1]);
     Check(dll != NULL, "the DLL loads", argv[1]);
@@ -61,7 +65,9 @@ int main(int argc, char** argv) {
         snprintf(numbers, sizeof numbers, "%u.%u.%u.%u", (unsigned)HIWORD(fixed->dwFileVersionMS),
                  (unsigned)LOWORD(fixed->dwFileVersionMS), (unsigned)HIWORD(fixed->dwFileVersionLS),
                  (unsigned)LOWORD(fixed->dwFileVersionLS));
-        Check(fixed->dwFileVersionMS == (DWORD)MAKELONG(minor, major) && fixed->dwFileVersionLS == (DWORD)MAKELONG(0, patch) &&
+        Check(fixed->dwFileVersionMS == (DWORD)MAKELONG(KRA_VERSION_MINOR, KRA_VERSION_MAJOR) &&
+                  fixed->dwFileVersionLS == (DWORD)MAKELONG(0, KRA_VERSION_PATCH) &&
+                  fixed->dwFileVersionMS == (DWORD)MAKELONG(minor, major) && fixed->dwFileVersionLS == (DWORD)MAKELONG(0, patch) &&
                   fixed->dwProductVersionMS == fixed->dwFileVersionMS &&
                   fixed->dwProductVersionLS == fixed->dwFileVersionLS,
               "file and product version numbers", numbers);
@@ -72,7 +78,13 @@ int main(int argc, char** argv) {
     Check(strcmp(Text(info, "ProductName"), "kra_MCR_Serial") == 0, "ProductName", Text(info, "ProductName"));
     Check(strcmp(Text(info, "OriginalFilename"), "kra_MCR_Serial.dll") == 0, "OriginalFilename",
           Text(info, "OriginalFilename"));
+    Check(strcmp(Text(info, "FileVersion"), KRA_VERSION_STRING) == 0, "FileVersion is KRA_VERSION_STRING",
+          Text(info, "FileVersion"));
     Check(Text(info, "FileDescription")[0] != 0, "FileDescription", Text(info, "FileDescription"));
+    Check(strcmp(Text(info, "CompanyName"), "kra_MCR_Serial") == 0, "CompanyName", Text(info, "CompanyName"));
+    Check(strncmp(Text(info, "LegalCopyright"), "Copyright (c) ", 14) == 0 &&
+              strstr(Text(info, "LegalCopyright"), "kra_MCR_Serial, MIT License") != NULL,
+          "LegalCopyright", Text(info, "LegalCopyright"));
     free(info);
     FreeLibrary(dll);
     printf("dll_check: %d failed\n", failures);
