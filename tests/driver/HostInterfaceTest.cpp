@@ -157,7 +157,9 @@ TEST(HostErrors, EachStartFailureHasItsClass) {
         // The system's code behind a port or a file that does not open; none behind a text.
         EXPECT_EQ(s.SystemError != 0, c.code == KRA_ERROR_PORT_OPEN || c.code == KRA_ERROR_SETTINGS_FILE)
             << s.SystemError;
-        if (c.code == KRA_ERROR_PORT_OPEN) EXPECT_EQ(s.COM_Number, 200);
+        if (c.code == KRA_ERROR_PORT_OPEN) {
+            EXPECT_EQ(s.COM_Number, 200);
+        }
         EXPECT_EQ(KRA_Finalize(), 1);
         EXPECT_EQ(KRA_GetLastErrorCode(), c.code);  // the stop keeps the text, and its class
         EXPECT_EQ(Status().Flags, 0u);
