@@ -280,7 +280,8 @@ int ServeCards(const Driver& d, const Options& o, DWORD target) {
                 long long t = NowMicros();
                 int32_t length = d.GetInputBufferLen();
                 const char* buffer = d.GetBuffer();
-                std::string number = buffer ? buffer : "";
+                if (!buffer) continue;  // a repeated notification of a card served already
+                std::string number = buffer;
                 d.ClearBuffer();
                 if (o.timestamps)
                     Out("card: %s t=%lld", number.c_str(), t);
