@@ -2,13 +2,17 @@
 // as the reader would.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <cstdlib>
 #include <functional>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -162,6 +166,42 @@ TEST_F(RunStatus, AWaitGetsTheCardOfARealPoll) {
     EXPECT_EQ(result.load(), 10);
     EXPECT_STREQ(buffer, "4294967295");
     EXPECT_EQ(KRA_GetBuffer(), nullptr);
+}
+
+// A start that hangs (its log file is a pipe nobody reads yet) holds up no status call, no error
+// code and no wait: none of them takes the start's lock.
+TEST(StatusDuringAStart, NeverWaitsForTheStart) {
+    const TempFolder temp;
+    const std::string pipe = temp.At("kra_MCR_Serial.01.log");
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    setenv("KRA_COM1", "/nonexistent/tty", 1);
+    {
+        std::lock_guard<std::mutex> g(DriverState.StatusLock);
+        DriverState.Status.CardsRead = 7;  // a figure the start resets: then it is under way
+    }
+    std::thread start([&] {
+        const std::string file = kra::LengthPrefixed(temp.At("none.xml")), section = kra::LengthPrefixed("Devices"),
+                          log = kra::LengthPrefixed(temp.Dir());
+        KRA_Initialize(U(file), U(section), U(log), nullptr);
+    });
+    auto calls = std::async(std::launch::async, [] {
+        KRA_STATUS s{};
+        s.Size = sizeof s;
+        do {
+            KRA_GetStatus(&s);
+        } while (s.CardsRead != 0);
+        char digits[11];
+        return KRA_GetLastErrorCode() == 0 && KRA_WaitForCard(0, digits, sizeof digits) == -1 && KRA_GetStatus(&s) == 1;
+    });
+    // Only a call that waits for the start (which waits for a reader of its log) runs this long.
+    const bool answered = calls.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    const int reader = open(pipe.c_str(), O_RDONLY | O_NONBLOCK);  // the start goes on
+    start.join();
+    EXPECT_EQ(KRA_Finalize(), 1);
+    close(reader);
+    EXPECT_TRUE(answered);
+    EXPECT_TRUE(calls.get());
+    unsetenv("KRA_COM1");
 }
 
 }  // namespace
