@@ -9,10 +9,13 @@
  *   3. on each such message: KRA_GetInputBufferLen(), KRA_GetBuffer() (copy the digits),
  *      KRA_ClearBuffer()
  *   4. KRA_Finalize()                                              stop, before FreeLibrary
+ *   Without a message loop (a service, a console program, a worker thread): instead of 2 and 3,
+ *   KRA_WaitForCard(timeout, buffer, size) on any thread returns each card's digits.
+ *   KRA_GetStatus(&status) and KRA_GetLastErrorCode() tell the host how the driver is.
  *
  * Calling convention and types
- *   - Every function is __stdcall and exported under its plain name (ordinals 1 to 11, given
- *     with each). Link kra_MCR_Serial.lib, or take the functions with GetProcAddress by name
+ *   - Every function is __stdcall and exported under its plain name (ordinals 1 to 14, given
+ *     with each; 12 to 14 since 1.1). Link kra_MCR_Serial.lib, or take the functions with GetProcAddress by name
  *     (the PFN_ typedefs below); 64-bit Windows has one calling convention, and the same names.
  *   - KRA_BOOL results are one byte: 1 true, 0 false.
  *   - Texts are 8-bit, Windows-1251 (the Russian ANSI code page). The three texts that
@@ -38,8 +41,9 @@
  *   at a time: KRA_Initialize and KRA_Finalize called at once from several threads each find the
  *   driver fully started or fully stopped. While the settings dialog is shown it holds up no
  *   start or stop; a second KRA_ConfigDialog then brings the open dialog to the front. The
- *   buffer functions and KRA_EnableDevice/KRA_DisableDevice never wait for a start or stop, and
- *   may come while the polling thread delivers a card. No function throws or raises a structured
+ *   buffer functions, KRA_EnableDevice/KRA_DisableDevice, KRA_GetStatus, KRA_GetLastErrorCode
+ *   and KRA_WaitForCard never wait for a start or stop (a stop ends a wait), and may come while
+ *   the polling thread delivers a card. No function throws or raises a structured
  *   exception into the host.
  *
  * The notification
@@ -50,6 +54,12 @@
  *   thread has one). The message carries nothing: fetch the number with KRA_GetBuffer.
  *   There is one buffer, no queue: until KRA_ClearBuffer, further cards are only logged. A card
  *   held in front of the reader is read, and delivered again, every second.
+ *   A notification may repeat for the same number: while the buffer holds a number the host has
+ *   not cleared, each poll that reads a card posts the notification again for the buffered
+ *   number, and KRA_EnableDevice posts it at once to its new thread. So a notification that was
+ *   lost (a modal loop such as a MessageBox drops thread messages; a wrong thread id corrected
+ *   later) costs a second, never the reader. Serve each notification by reading, then clearing;
+ *   one that finds the buffer empty (KRA_GetBuffer returns null) was served already: ignore it.
  *
  * The card number
  *   The reader's answer carries four card-number bytes, least significant first. The driver
@@ -119,7 +129,8 @@ KRA_BOOL KRA_CALL KRA_Finalize(void);
  * is empty) and announced by NotifyMessageId posted to HostThreadId (see "The notification").
  * Reserved is ignored; pass 0. Always returns 1. Accepted in every state, but KRA_Initialize
  * switches delivery off again: enable after the start. Calling it again changes the thread and
- * message; it neither empties nor unlocks a filled buffer. */
+ * message; it neither empties nor unlocks a filled buffer, and when the buffer holds a number it
+ * posts the notification for it at once to the (new) thread. */
 KRA_BOOL KRA_CALL KRA_EnableDevice(uint32_t HostThreadId, uint32_t Reserved, uint32_t NotifyMessageId);
 
 /* Ordinal 6. Switches delivery off: cards read are only logged. A number already in the buffer
@@ -163,6 +174,86 @@ const char* KRA_CALL KRA_GetLastErrorText(void);
 /* Ordinal 11. The device class: always 1, in every state. */
 int32_t KRA_CALL KRA_GetDeviceType(void);
 
+/* ------------------------------------------------------------------------------------------
+ * Since 1.1: the driver's status, a numbered error, cards without a message loop.
+ * ------------------------------------------------------------------------------------------ */
+
+/* What KRA_GetStatus fills in: 40 bytes in both DLLs (only 32-bit fields). Set Size before the
+ * call; a later version may append fields, and the driver fills only the Size bytes the caller
+ * knows. */
+typedef struct KRA_STATUS {
+    uint32_t Size;           /* set by the caller to sizeof(KRA_STATUS) before the call */
+    uint32_t Flags;          /* KRA_STATUS_* bits below */
+    int32_t  COM_Number;     /* the settings in effect since the last start (after any default) */
+    int32_t  Baud;
+    int32_t  Bits;
+    uint32_t LastError;      /* as KRA_GetLastErrorCode() */
+    uint32_t SystemError;    /* the Windows error code behind the last failure of a start, an open,
+                                a write, a reopen or a post; 0 when there is none */
+    uint32_t CardsRead;      /* card numbers read from the reader since the last start */
+    uint32_t CardsDelivered; /* of these, put into the buffer for the host */
+    uint32_t CardsDropped;   /* of these, not put into the buffer (buffer full, delivery off) */
+} KRA_STATUS;
+
+#define KRA_STATUS_RUNNING        0x01u  /* started, not stopped */
+#define KRA_STATUS_SETTINGS_FILE  0x02u  /* all three settings were read from the file (clear when any default was used) */
+#define KRA_STATUS_PORT_OPEN      0x04u
+#define KRA_STATUS_READER_ANSWERS 0x08u  /* the last finished poll got a well-formed answer frame */
+#define KRA_STATUS_LOG_OPEN       0x10u
+#define KRA_STATUS_ENABLED        0x20u  /* KRA_EnableDevice in effect */
+#define KRA_STATUS_BUFFER_FULL    0x40u
+#define KRA_STATUS_POST_FAILING   0x80u  /* the last notification could not be posted */
+
+/* The classes of KRA_GetLastErrorCode(), each with the KRA_GetLastErrorText() texts it goes with
+ * (<path> is the settings file's full path; the XML messages are Russian, see the README). */
+#define KRA_ERROR_NONE            0u  /* "": nothing failed */
+#define KRA_ERROR_SETTINGS_SYNTAX 1u  /* the settings file does not parse: an XML parser message followed by
+                                         " (<path>, line L, column C)", or a binary-form message followed by
+                                         " (<path>, byte N)" */
+#define KRA_ERROR_SETTINGS_VALUE  2u  /* a settings value is not a number: "Could not convert variant of type
+                                         (String) into type (Integer) (<path>: Baud="fast")", or "Overflow while
+                                         converting variant of type (...) into type (Integer) (<path>: ...)" */
+#define KRA_ERROR_SETTINGS_FILE   3u  /* the settings file exists but cannot be read (a folder, a file held
+                                         without read sharing, no access): "Cannot open file "<path>".
+                                         <system text>" or "Cannot read file "<path>". <system text>" */
+#define KRA_ERROR_PORT_OPEN       4u  /* the port cannot be opened: "Open error \\.\COM<n>" (the log and
+                                         KRA_STATUS.SystemError say why: 2 no such port, 5 held elsewhere) */
+#define KRA_ERROR_NO_MEMORY       5u  /* out of memory: the runtime's text, such as "std::bad_alloc" */
+#define KRA_ERROR_INTERNAL        6u  /* anything else: the failure's own text, "Unknown error" when it has none */
+
+/* Ordinal 12. Fills *Status with the driver's state and figures. Returns 0 for a null pointer or
+ * a Size below 8; otherwise fills the first min(Size, sizeof(KRA_STATUS)) bytes (Size is left as
+ * the caller set it) and returns 1. Any thread, any state, any time: it never waits for a start,
+ * a stop or an open settings dialog, and the figures of one call agree with each other.
+ *   before any start  all zero but Size.
+ *   running           the figures of this run; CardsRead = CardsDelivered + CardsDropped, where a
+ *                     card held on the reader counts once per poll and a repeated notification
+ *                     counts nothing. SystemError is reset by each start.
+ *   start failed      LastError and LOG_OPEN say why and where; the settings figures when the
+ *                     file was read (0 when it could not be).
+ *   stopped           the figures and counts of the last run; Flags keeps only SETTINGS_FILE and
+ *                     BUFFER_FULL (the buffer stays readable until cleared). */
+KRA_BOOL KRA_CALL KRA_GetStatus(KRA_STATUS* Status);
+
+/* Ordinal 13. The class (KRA_ERROR_* above) of the failure whose text KRA_GetLastErrorText()
+ * holds: 0 exactly when that text is empty. Never waits for a start or a stop. */
+uint32_t KRA_CALL KRA_GetLastErrorCode(void);
+
+/* Ordinal 14. Waits on the calling thread until the buffer holds a card, TimeoutMs passes
+ * (0xFFFFFFFF: no limit; 0: only looks) or the driver stops. No message queue is needed.
+ *   > 0  a card: its digits and a terminating NUL are in Buffer and the buffer is cleared, as
+ *        KRA_ClearBuffer does; the result is the number of digits.
+ *   0    the time-out passed without a card.
+ *   -1   the driver does not run (before a start, after a failed start, after a stop, also when
+ *        a number is still in the buffer: KRA_GetBuffer reads it), or it stopped during the wait
+ *        (KRA_Finalize or KRA_Initialize from another thread end the wait at once).
+ *   -2   Buffer is null or BufferSize below 1 (at once), or the card's digits and NUL do not fit
+ *        in BufferSize bytes: the card stays in the buffer (11 bytes take every number).
+ * While at least one thread waits, cards are put into the buffer as if KRA_EnableDevice were in
+ * effect; a message is posted only when it is. Use one way or the other. Several threads may
+ * wait at once: each card goes to exactly one of them. */
+int32_t KRA_CALL KRA_WaitForCard(uint32_t TimeoutMs, char* Buffer, int32_t BufferSize);
+
 /* For hosts that load the DLL with LoadLibrary and take each function with GetProcAddress:
  *   PFN_KRA_Initialize init = (PFN_KRA_Initialize)GetProcAddress(dll, "KRA_Initialize"); */
 typedef KRA_BOOL(KRA_CALL* PFN_KRA_Initialize)(const unsigned char* SettingsFileName,
@@ -178,6 +269,9 @@ typedef void(KRA_CALL* PFN_KRA_DeviceDescription)(const char** NameText, const c
 typedef void(KRA_CALL* PFN_KRA_ConfigDialog)(void);
 typedef const char*(KRA_CALL* PFN_KRA_GetLastErrorText)(void);
 typedef int32_t(KRA_CALL* PFN_KRA_GetDeviceType)(void);
+typedef KRA_BOOL(KRA_CALL* PFN_KRA_GetStatus)(KRA_STATUS* Status);
+typedef uint32_t(KRA_CALL* PFN_KRA_GetLastErrorCode)(void);
+typedef int32_t(KRA_CALL* PFN_KRA_WaitForCard)(uint32_t TimeoutMs, char* Buffer, int32_t BufferSize);
 
 #ifdef __cplusplus
 }

@@ -22,9 +22,11 @@ TLineSink LinesOnly(TLineSink sink) {
 
 }  // namespace
 
-TCOMThread::TCOMThread(int32_t PortNumber, int32_t BaudRate, int32_t Bits, TCardSink CardSink, TLineSink LineSink)
+TCOMThread::TCOMThread(int32_t PortNumber, int32_t BaudRate, int32_t Bits, TCardSink CardSink, TLineSink LineSink,
+                       TPollSink PollSink)
     : CardSink(std::move(CardSink)),
       LineSink(LinesOnly(std::move(LineSink))),
+      PollSink(std::move(PollSink)),
       Thread([this] { Execute(); }),
       PortNumber(PortNumber),
       BaudRate(BaudRate),
@@ -49,7 +51,7 @@ void TCOMThread::OpenPort() {
     if (!Port.Open(path, BaudRate > 0 ? BaudRate : ReaderBaud, &error)) {
         // The host's message stays the bare one; the log says why (missing, or held elsewhere).
         LineSink(1, "      Open error " + path + ": " + platform::SystemErrorReason(error));
-        throw std::runtime_error("Open error " + path);
+        throw EPortOpenError("Open error " + path, error);
     }
 }
 
@@ -87,7 +89,7 @@ void TCOMThread::Cycle(TAnswerBuffer& AnswerBuffer, TReaderWatch& watch) {
 
 void TCOMThread::Execute() {
     TAnswerBuffer AnswerBuffer{};
-    TReaderWatch watch(platform::SerialPort::DevicePath(PortNumber), LineSink);
+    TReaderWatch watch(platform::SerialPort::DevicePath(PortNumber), LineSink, PollSink);
     if (Terminated()) return;
     do {
         try {

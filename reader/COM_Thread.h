@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <stdexcept>
 #include <string>
 
 #include "platform/Serial.h"
@@ -16,11 +17,21 @@
 // Where the decimal text of each card number read goes; called on the polling thread.
 using TCardSink = std::function<void(const std::string& text)>;
 
+// A port that does not open: the host's bare message, and the system's code behind it.
+class EPortOpenError : public std::runtime_error {
+public:
+    EPortOpenError(const std::string& message, uint32_t systemError)
+        : std::runtime_error(message), SystemError(systemError) {}
+    uint32_t SystemError;
+};
+
 class TCOMThread : private IByteLink {
 public:
-    // Opens the port and starts polling; throws std::runtime_error("Open error \\.\COM<n>")
-    // when the port cannot be opened, leaving no thread, port or event behind.
-    TCOMThread(int32_t PortNumber, int32_t BaudRate, int32_t Bits, TCardSink CardSink, TLineSink LineSink);
+    // Opens the port and starts polling; throws EPortOpenError("Open error \\.\COM<n>") when the
+    // port cannot be opened, leaving no thread, port or event behind. What each finished poll
+    // came to goes to PollSink (when given), before the poll's card goes to CardSink.
+    TCOMThread(int32_t PortNumber, int32_t BaudRate, int32_t Bits, TCardSink CardSink, TLineSink LineSink,
+               TPollSink PollSink = nullptr);
     // Ends the thread first (as Stop and WaitFor would) if it still runs.
     ~TCOMThread();
     TCOMThread(const TCOMThread&) = delete;
@@ -43,6 +54,7 @@ private:
 
     const TCardSink CardSink;
     const TLineSink LineSink;
+    const TPollSink PollSink;
     platform::Thread Thread;      // created suspended, resumed once the port is open
     platform::SerialPort Port;    // the port handle with the read and write events
     platform::Event PauseEnd;     // lets Stop end the pause between two polls

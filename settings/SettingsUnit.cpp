@@ -251,7 +251,7 @@ void WithPlaceOfStop(const std::string& path, Load load) {
         const std::string place = stop.Line() > 0 ? ", line " + std::to_string(stop.Line()) + ", column " +
                                                         std::to_string(stop.Column())
                                                   : ", byte " + std::to_string(stop.Offset());
-        throw xml::TXmlError(std::string(stop.what()) + " (" + path + place + ")");
+        throw ESettingsError(TSettingsFailure::Syntax, std::string(stop.what()) + " (" + path + place + ")");
     }
 }
 
@@ -299,7 +299,7 @@ std::string ReadWholeFile(const std::string& path) {
     }
 }
 
-void LoadSettings(const std::string& SettingsFileName, const std::string& SettingsSection,
+bool LoadSettings(const std::string& SettingsFileName, const std::string& SettingsSection,
                   TReaderSettings& ReaderSettings, const SettingsNoteSink& note) {
     TReaderSettings& settings = ReaderSettings;
     settings = TReaderSettings{1, 9600, 0};
@@ -312,33 +312,35 @@ void LoadSettings(const std::string& SettingsFileName, const std::string& Settin
     say("file " + path + ", section " + sectionName);
     if (fileName.empty() || !platform::PathExists(fileName)) {
         say("no file " + path + ", defaults used");
-        return;
+        return false;
     }
 
     // A file that is there but cannot be read (locked, no access) is a failure, not a file
     // without settings: the reader must not start on a port nobody chose.
     const TFileRead read = ReadFileBytes(fileName);
     if (!read.complete)
-        throw std::runtime_error(
-            platform::FileFailureText(read.opened ? "Cannot read file" : "Cannot open file", fileName, read.error.message));
+        throw ESettingsError(TSettingsFailure::File,
+                             platform::FileFailureText(read.opened ? "Cannot read file" : "Cannot open file", fileName,
+                                                       read.error.message),
+                             read.error.code);
 
     XmlRef<IXmlDocument> document = xml::NewXmlDocument("", "1.0");
     WithPlaceOfStop(path, [&] { document->LoadXmlText(read.bytes); });
     XmlRef<IXmlElement> root = document->DocumentElement();
     if (!root) {
         say("no root element in " + path + ", defaults used");
-        return;
+        return false;
     }
     XmlRef<IXmlNode> section = root->FindChildElement(sectionName);
     if (!section) {
         say("no section " + sectionName + " under the root " + root->NameString() + " of " + path + ", defaults used");
-        return;
+        return false;
     }
     XmlRef<IXmlNode> element = section->FindChildElement(DriverElementName);
     if (!element) {
         say(std::string("no ") + DriverElementName + " element in section " + sectionName + " of " + path +
             ", defaults used");
-        return;
+        return false;
     }
     for (int32_t i = 0; i < element->AttributeCount(); ++i) {
         const std::string name = element->AttrNameAt(i);
@@ -346,17 +348,19 @@ void LoadSettings(const std::string& SettingsFileName, const std::string& Settin
             say("unknown attribute " + name + " ignored");
     }
     int32_t* const fields[3] = {&settings.COM_Number, &settings.Baud, &settings.Bits};
+    bool allFromFile = true;
     for (int i = 0; i < 3; ++i) {
         const char* name = AttrNames[i];
         if (!element->HasAttr(name)) {
             say(std::string("no attribute ") + name + " in " + DriverElementName + " of section " + sectionName +
                 " in " + path + ", default " + std::to_string(*fields[i]) + " used");
+            allFromFile = false;
             continue;
         }
         try {
             *fields[i] = element->ReadIntAttr(name, *fields[i]);
         } catch (const xml::TXmlError& failure) {
-            throw xml::TXmlError(std::string(failure.what()) + " (" + path + ": " + name + "=\"" +
+            throw ESettingsError(TSettingsFailure::Value, std::string(failure.what()) + " (" + path + ": " + name + "=\"" +
                                  xml::ValueAsText(element->ReadVarAttr(name, xml::TaggedValue())) + "\")");
         }
         const int32_t v = *fields[i];
@@ -367,6 +371,7 @@ void LoadSettings(const std::string& SettingsFileName, const std::string& Settin
             say(std::string("warning: ") + name + "=" + std::to_string(v) + " is not a value the dialog offers (" +
                 (i == 0 ? "ports 1 to 255" : i == 1 ? "its 15 baud rates" : "bits 0 to 32") + "), taken as it is");
     }
+    return allFromFile;
 }
 
 void SaveSettings(const std::string& SettingsFileName, const std::string& SettingsSection,

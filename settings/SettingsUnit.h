@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "xml/XmlLib.h"
+
 struct TReaderSettings {
     int32_t COM_Number = 0;
     int32_t Baud = 0;
@@ -18,13 +20,30 @@ struct TReaderSettings {
 // attributes and values outside the dialog's ranges (level-1 log lines, indented).
 using SettingsNoteSink = std::function<void(const std::string& line)>;
 
+// Why a settings file could not be loaded: the class a host can branch on (the message says the rest).
+enum class TSettingsFailure { Syntax, Value, File };
+
+// A load's failure with its class, and the system's code behind a file that cannot be read (0
+// for none). An XML error by kind, so a caller that catches those still does.
+class ESettingsError : public xml::TXmlError {
+public:
+    ESettingsError(TSettingsFailure failure, const std::string& message, uint32_t systemError = 0)
+        : xml::TXmlError(message), failure_(failure), systemError_(systemError) {}
+    TSettingsFailure Failure() const { return failure_; }
+    uint32_t SystemError() const { return systemError_; }
+private:
+    TSettingsFailure failure_;
+    uint32_t systemError_;
+};
+
 // ReaderSettings from the file SettingsFileName, element KRA_MCR_Serial under SettingsSection:
-// the defaults (1, 9600, 0) where the file holds no value. Raises when the file exists but
-// cannot be read, does not parse (the message then ends with the file and the line and column
-// where the parse stopped), or holds a value that is not an integer (ending with the file, the
-// attribute and its text); each value is stored as soon as it is read, so the ones read before
-// such a value keep what the file held.
-void LoadSettings(const std::string& SettingsFileName, const std::string& SettingsSection,
+// the defaults (1, 9600, 0) where the file holds no value. Raises ESettingsError when the file
+// exists but cannot be read (File), does not parse (Syntax: the message then ends with the file
+// and the line and column where the parse stopped), or holds a value that is not an integer
+// (Value: ending with the file, the attribute and its text); each value is stored as soon as it
+// is read, so the ones read before such a value keep what the file held. True when the file gave
+// all three values, false when any default stands.
+bool LoadSettings(const std::string& SettingsFileName, const std::string& SettingsSection,
                   TReaderSettings& ReaderSettings, const SettingsNoteSink& note = nullptr);
 // Writes ReaderSettings into the file, creating the file, the section or the element where
 // missing and keeping every byte of everything else it holds. The file is replaced in one step,

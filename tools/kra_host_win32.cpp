@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "driver/kra_MCR_Serial.h"  // the declarations only: the functions come from the loaded DLL
 
@@ -28,6 +29,9 @@ struct Driver {
     decltype(&KRA_ConfigDialog) ConfigDialog;
     decltype(&KRA_GetLastErrorText) GetLastErrorText;
     decltype(&KRA_GetDeviceType) GetDeviceType;
+    decltype(&KRA_GetStatus) GetStatus;
+    decltype(&KRA_GetLastErrorCode) GetLastErrorCode;
+    decltype(&KRA_WaitForCard) WaitForCard;
 };
 
 const UINT kNotifyMessage = WM_USER + 1;
@@ -50,14 +54,20 @@ struct Options {
     double retarget = 0;     // after this many seconds, name the main thread instead
     int race = 0;            // rounds of two threads starting and stopping at once (0: off)
     double unloadSeconds = -1;  // unload without KRA_Finalize for this long, then reload and stop
+    bool status = false;     // print KRA_GetStatus at each step, and the error code
+    int waiters = 0;         // threads that take the cards with KRA_WaitForCard (0: messages)
+    double silence = 0;      // with --waiters: after the cards, wait this long, print the status
 };
 
+// One whole line per call, also from several threads at once.
 void Out(const char* format, ...) {
+    char line[1024];
     va_list args;
     va_start(args, format);
-    std::vfprintf(stdout, format, args);
+    std::vsnprintf(line, sizeof line - 1, format, args);
     va_end(args);
-    std::fputc('\n', stdout);
+    std::strcat(line, "\n");
+    std::fputs(line, stdout);
     std::fflush(stdout);
 }
 
@@ -88,6 +98,13 @@ void Usage() {
         "  --unload-without-stop S\n"
         "                    start, FreeLibrary without KRA_Finalize, go on for S seconds,\n"
         "                    load the DLL again, KRA_Finalize, FreeLibrary, exit\n"
+        "  --status          print KRA_GetStatus before the start, after it and after the stop,\n"
+        "                    and KRA_GetLastErrorCode after the start\n"
+        "  --waiters N       no messages: N threads take the cards with KRA_WaitForCard until\n"
+        "                    --cards are in. Before them, one wait that times out (300 ms) and one\n"
+        "                    with a 2-byte buffer; after them, the status, and a wait that a\n"
+        "                    KRA_Finalize from the main thread ends\n"
+        "  --silence S       with --waiters: after the cards, wait S seconds, print the status\n"
         "\n"
         "output, one line per event:\n"
         "  device: <type> <name>       the driver's description\n"
@@ -99,6 +116,10 @@ void Usage() {
         "  finalize: ok|failed (<ms> ms)\n"
         "  race: <rounds> rounds, <n> failed starts, <n> failed stops\n"
         "  unload: done | reload: same module|another module\n"
+        "  status: <when> flags=<names> com= baud= bits= error= system= read= delivered= dropped=\n"
+        "  error: <KRA_GetLastErrorCode>\n"
+        "  wait: time-out <result> | too small <result>, buffer <digits> | thread <k> card <number>\n"
+        "      | ended by stop <result> | after stop <result>\n"
         "exit code 0 when every start and stop succeeded.");
 }
 
@@ -129,6 +150,9 @@ bool ParseArgs(int argc, char** argv, Options& o) {
         else if (a == "--retarget") o.retarget = std::atof(value("--retarget"));
         else if (a == "--race") o.race = std::atoi(value("--race"));
         else if (a == "--unload-without-stop") o.unloadSeconds = std::atof(value("--unload-without-stop"));
+        else if (a == "--status") o.status = true;
+        else if (a == "--waiters") o.waiters = std::atoi(value("--waiters"));
+        else if (a == "--silence") o.silence = std::atof(value("--silence"));
         else {
             std::fprintf(stderr, "kra_host: unknown option %s (see --help)\n", a.c_str());
             return false;
@@ -163,7 +187,8 @@ bool Load(const std::string& path, Driver& d, HMODULE* loaded = nullptr) {
            Bind(dll, "KRA_GetInputBufferLen", d.GetInputBufferLen) && Bind(dll, "KRA_GetBuffer", d.GetBuffer) &&
            Bind(dll, "KRA_ClearBuffer", d.ClearBuffer) && Bind(dll, "KRA_DeviceDescription", d.DeviceDescription) &&
            Bind(dll, "KRA_ConfigDialog", d.ConfigDialog) && Bind(dll, "KRA_GetLastErrorText", d.GetLastErrorText) &&
-           Bind(dll, "KRA_GetDeviceType", d.GetDeviceType);
+           Bind(dll, "KRA_GetDeviceType", d.GetDeviceType) && Bind(dll, "KRA_GetStatus", d.GetStatus) &&
+           Bind(dll, "KRA_GetLastErrorCode", d.GetLastErrorCode) && Bind(dll, "KRA_WaitForCard", d.WaitForCard);
 }
 
 long long NowMicros() {
@@ -255,7 +280,8 @@ int ServeCards(const Driver& d, const Options& o, DWORD target) {
                 long long t = NowMicros();
                 int32_t length = d.GetInputBufferLen();
                 const char* buffer = d.GetBuffer();
-                std::string number = buffer ? buffer : "";
+                if (!buffer) continue;  // a repeated notification of a card served already
+                std::string number = buffer;
                 d.ClearBuffer();
                 if (o.timestamps)
                     Out("card: %s t=%lld", number.c_str(), t);
@@ -272,6 +298,98 @@ int ServeCards(const Driver& d, const Options& o, DWORD target) {
         if (quit) break;
     }
     return received;
+}
+
+void PrintStatus(const Driver& d, const char* when) {
+    KRA_STATUS s;
+    std::memset(&s, 0, sizeof s);
+    s.Size = sizeof s;
+    if (!d.GetStatus(&s)) {
+        Out("status: %s failed", when);
+        return;
+    }
+    static const char* const names[] = {"RUNNING", "SETTINGS_FILE", "PORT_OPEN", "READER_ANSWERS",
+                                        "LOG_OPEN", "ENABLED", "BUFFER_FULL", "POST_FAILING"};
+    std::string flags;
+    for (unsigned bit = 0; bit < 8; ++bit)
+        if (s.Flags & (1u << bit)) flags += (flags.empty() ? "" : "|") + std::string(names[bit]);
+    if (s.Flags >> 8) flags += (flags.empty() ? "" : "|") + std::to_string(s.Flags >> 8 << 8);
+    Out("status: %s flags=%s com=%d baud=%d bits=%d error=%u system=%u read=%u delivered=%u dropped=%u", when,
+        flags.empty() ? "0" : flags.c_str(), int(s.COM_Number), int(s.Baud), int(s.Bits), unsigned(s.LastError),
+        unsigned(s.SystemError), unsigned(s.CardsRead), unsigned(s.CardsDelivered), unsigned(s.CardsDropped));
+}
+
+// The threads of --waiters: each takes cards until the wanted number is in or the driver stops.
+struct WaitShared {
+    const Driver* d;
+    int wanted;
+    volatile LONG taken;
+    DWORD until;  // GetTickCount() limit, 0: none
+};
+struct WaitSide {
+    WaitShared* shared;
+    int index;
+};
+
+DWORD WINAPI TakeCards(LPVOID arg) {
+    WaitSide& side = *static_cast<WaitSide*>(arg);
+    WaitShared& s = *side.shared;
+    while (InterlockedCompareExchange(&s.taken, 0, 0) < s.wanted) {
+        if (s.until && static_cast<LONG>(s.until - GetTickCount()) <= 0) break;
+        char number[11];
+        const int32_t digits = s.d->WaitForCard(250, number, sizeof number);
+        if (digits < 0) break;
+        if (digits == 0) continue;
+        InterlockedIncrement(&s.taken);
+        Out("wait: thread %d card %s", side.index, number);
+    }
+    return 0;
+}
+
+struct StopWait {
+    const Driver* d;
+    int32_t result;
+};
+
+DWORD WINAPI WaitUntilStopped(LPVOID arg) {
+    StopWait& w = *static_cast<StopWait*>(arg);
+    char number[11];
+    w.result = w.d->WaitForCard(INFINITE, number, sizeof number);
+    return 0;
+}
+
+// A host without a message loop: the cards come through KRA_WaitForCard on threads of its own.
+void ServeByWaiting(const Driver& d, const Options& o) {
+    char number[11];
+    Out("wait: time-out %d", int(d.WaitForCard(300, number, sizeof number)));
+    char small[2];
+    const int32_t tooSmall = d.WaitForCard(10000, small, sizeof small);
+    const char* kept = d.GetBuffer();
+    Out("wait: too small %d, buffer %s", int(tooSmall), kept ? kept : "(empty)");
+
+    WaitShared shared = {&d, o.cards > 0 ? o.cards : 1, 0,
+                         o.seconds > 0 ? GetTickCount() + static_cast<DWORD>(o.seconds * 1000) : 0};
+    std::vector<WaitSide> sides(o.waiters);
+    std::vector<HANDLE> threads;
+    for (int i = 0; i < o.waiters; ++i) {
+        sides[i] = {&shared, i + 1};
+        threads.push_back(CreateThread(nullptr, 0, TakeCards, &sides[i], 0, nullptr));
+    }
+    WaitForMultipleObjects(DWORD(threads.size()), threads.data(), TRUE, INFINITE);
+    for (HANDLE t : threads) CloseHandle(t);
+    if (o.status) PrintStatus(d, "working");
+    if (o.silence > 0) {
+        Sleep(static_cast<DWORD>(o.silence * 1000));
+        if (o.status) PrintStatus(d, "silent");
+    }
+
+    StopWait w = {&d, 99};
+    HANDLE waiter = CreateThread(nullptr, 0, WaitUntilStopped, &w, 0, nullptr);
+    Sleep(300);
+    d.Finalize();
+    WaitForSingleObject(waiter, INFINITE);
+    CloseHandle(waiter);
+    Out("wait: ended by stop %d", int(w.result));
 }
 
 struct Texts {
@@ -373,6 +491,7 @@ int main(int argc, char** argv) {
     d.DeviceDescription(&name, &description);
     Out("device: %d %s", d.GetDeviceType(), AnsiToUtf8(name ? name : "").c_str());
 
+    if (o.status) PrintStatus(d, "before-start");
     if (o.race > 0) return Race(d, o, window);
     if (o.unloadSeconds >= 0) return UnloadWithoutStop(d, o, dll, window);
 
@@ -389,6 +508,10 @@ int main(int argc, char** argv) {
             Out("init: failed: %s", AnsiToUtf8(d.GetLastErrorText()).c_str());
         allOk = allOk && started;
         Out("log: %skra_MCR_Serial.01.log", o.log.c_str());
+        if (o.status) {
+            Out("error: %u", unsigned(d.GetLastErrorCode()));
+            PrintStatus(d, "after-start");
+        }
 
         if (o.config || o.configOnly) {
             d.ConfigDialog();
@@ -403,8 +526,11 @@ int main(int argc, char** argv) {
             } else if (o.target == "nothread") {
                 target = GetCurrentProcessId();  // process and thread ids never coincide
             }
-            if (o.enable) Enable(d, target);
-            ServeCards(d, o, o.enable ? target : GetCurrentThreadId());
+            if (o.waiters > 0)
+                ServeByWaiting(d, o);
+            else if (o.enable)
+                Enable(d, target);
+            if (o.waiters <= 0) ServeCards(d, o, o.enable ? target : GetCurrentThreadId());
             d.DisableDevice();
             if (waiter) {
                 SetEvent(stop);
@@ -421,6 +547,11 @@ int main(int argc, char** argv) {
         else
             Out("finalize: failed: %s (%lu ms)", AnsiToUtf8(d.GetLastErrorText()).c_str(), ms);
         allOk = allOk && stopped;
+        if (o.status) PrintStatus(d, "after-stop");
+        if (o.waiters > 0) {
+            char number[11];
+            Out("wait: after stop %d", int(d.WaitForCard(0, number, sizeof number)));
+        }
     }
     if (window) DestroyWindow(window);
     return allOk ? 0 : 1;

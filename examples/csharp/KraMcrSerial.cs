@@ -53,6 +53,47 @@ namespace Kra
         [DllImport(Dll, CallingConvention = CallingConvention.StdCall, ExactSpelling = true)]
         public static extern int KRA_GetDeviceType();
 
+        // Since 1.1 (ordinals 12 to 14): the driver's status, a numbered error, cards without a
+        // message loop.
+
+        // Set Size = (uint)Marshal.SizeOf(typeof(KRA_STATUS)) before the call: 40 bytes in both DLLs.
+        [StructLayout(LayoutKind.Sequential)]
+        public struct KRA_STATUS
+        {
+            public uint Size;
+            public uint Flags;          // KRA_STATUS_* bits
+            public int COM_Number;      // the settings in effect since the last start
+            public int Baud;
+            public int Bits;
+            public uint LastError;      // as KRA_GetLastErrorCode()
+            public uint SystemError;    // the Windows error code behind the last failure; 0 for none
+            public uint CardsRead;      // since the last start
+            public uint CardsDelivered; // of these, put into the buffer
+            public uint CardsDropped;   // of these, not put into the buffer
+        }
+
+        public const uint KRA_STATUS_RUNNING = 0x01, KRA_STATUS_SETTINGS_FILE = 0x02, KRA_STATUS_PORT_OPEN = 0x04,
+                          KRA_STATUS_READER_ANSWERS = 0x08, KRA_STATUS_LOG_OPEN = 0x10, KRA_STATUS_ENABLED = 0x20,
+                          KRA_STATUS_BUFFER_FULL = 0x40, KRA_STATUS_POST_FAILING = 0x80;
+
+        public const uint KRA_ERROR_NONE = 0, KRA_ERROR_SETTINGS_SYNTAX = 1, KRA_ERROR_SETTINGS_VALUE = 2,
+                          KRA_ERROR_SETTINGS_FILE = 3, KRA_ERROR_PORT_OPEN = 4, KRA_ERROR_NO_MEMORY = 5,
+                          KRA_ERROR_INTERNAL = 6;
+
+        [DllImport(Dll, CallingConvention = CallingConvention.StdCall, ExactSpelling = true)]
+        [return: MarshalAs(UnmanagedType.U1)]
+        public static extern bool KRA_GetStatus(ref KRA_STATUS Status);
+
+        [DllImport(Dll, CallingConvention = CallingConvention.StdCall, ExactSpelling = true)]
+        public static extern uint KRA_GetLastErrorCode();
+
+        // The card's digits (ASCII) and a NUL into Buffer: the number of digits; 0 time-out; -1 not
+        // running or stopped during the wait; -2 no room (the card stays). 11 bytes take every card.
+        public const uint Infinite = 0xFFFFFFFF;
+        [DllImport(Dll, CallingConvention = CallingConvention.StdCall, ExactSpelling = true)]
+        public static extern int KRA_WaitForCard(uint TimeoutMs, byte[] Buffer, int BufferSize);
+
+
         static readonly Encoding Cp1251 = Windows1251();
 
         // Windows-1251. .NET Framework has it built in; .NET Core and .NET 5 and later know only a

@@ -50,6 +50,7 @@ protected:
         DriverState.BufferLocked = false;
         DriverState.DeviceEnabled = false;
         DriverState.PostFailing = false;
+        DriverState.DeliveryBlocked = false;
         DrainNotifications(0);
     }
     void TearDown() override { KRA_ClearBuffer(); KRA_DisableDevice(); }
@@ -64,8 +65,8 @@ TEST_F(HandOver, EnabledDeliveryFillsBufferAndPostsOnce) {
     ASSERT_NE(b, nullptr);
     EXPECT_EQ(0, std::memcmp(b, "298\0", 5));  // the buffer's NUL, then the text's terminator
 
-    DeliverCard("4294967295");  // buffer still locked: dropped, nothing posted
-    EXPECT_EQ(DrainNotifications(), 0);
+    DeliverCard("4294967295");  // buffer still locked: dropped; the buffered card is announced again
+    EXPECT_EQ(DrainNotifications(), 1);
     EXPECT_STREQ(KRA_GetBuffer(), "298");
 
     EXPECT_EQ(KRA_ClearBuffer(), 1);
@@ -90,10 +91,10 @@ TEST_F(HandOver, DisablingKeepsAFilledBuffer) {
     DeliverCard("7");
     KRA_DisableDevice();
     EXPECT_STREQ(KRA_GetBuffer(), "7");
-    KRA_EnableDevice(platform::CurrentThreadId(), 0, kNotify);
-    DeliverCard("8");  // enabling did not unlock it
+    KRA_EnableDevice(platform::CurrentThreadId(), 0, kNotify);  // announces the buffered card again
+    DeliverCard("8");  // enabling did not unlock it; 7 is announced once more
     EXPECT_STREQ(KRA_GetBuffer(), "7");
-    EXPECT_EQ(DrainNotifications(), 1);
+    EXPECT_EQ(DrainNotifications(), 3);
 }
 
 TEST_F(HandOver, FailedPostStillLocksTheBuffer) {
@@ -172,8 +173,8 @@ TEST_F(HandOver, DecisionsAreLoggedInOrder) {
     const std::vector<std::string> expected = {
         "      Enable Reader",  "         Message : 1", "      Send notification: ",
         "      Disable Reader", "         Message : 2", "      Buffer locked",
-        "      Device disabled", "      Clear buffer", "         Message : 3",
-        "      Device disabled"};
+        "      Device disabled", "      Card 2 not delivered: the buffer still holds 1", "      Clear buffer",
+        "      Buffer cleared by the host, delivering again", "         Message : 3", "      Device disabled"};
     EXPECT_EQ(lines, expected);
 }
 

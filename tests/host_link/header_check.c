@@ -14,6 +14,12 @@ int kra_header_check(void) {
     PFN_KRA_ConfigDialog dialog = KRA_ConfigDialog;
     PFN_KRA_GetLastErrorText error = KRA_GetLastErrorText;
     PFN_KRA_GetDeviceType type = KRA_GetDeviceType;
+    PFN_KRA_GetStatus status = KRA_GetStatus;
+    PFN_KRA_GetLastErrorCode code = KRA_GetLastErrorCode;
+    PFN_KRA_WaitForCard wait = KRA_WaitForCard;
+    /* KRA_STATUS is 40 bytes in both DLLs: a negative array size fails the compile otherwise. */
+    typedef char status_is_40_bytes[sizeof(KRA_STATUS) == 40 ? 1 : -1];
     return initialize != 0 && finalize != 0 && enable != 0 && disable != 0 && length != 0 && buffer != 0 &&
-           clear != 0 && description != 0 && dialog != 0 && error != 0 && type != 0 && sizeof(KRA_BOOL) == 1;
+           clear != 0 && description != 0 && dialog != 0 && error != 0 && type != 0 && status != 0 && code != 0 &&
+           wait != 0 && sizeof(KRA_BOOL) == 1 && sizeof(status_is_40_bytes) == 1;
 }

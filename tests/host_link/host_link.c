@@ -36,6 +36,21 @@ int main(void) {
     CHECK(KRA_EnableDevice(GetCurrentThreadId(), 0, WM_USER + 1) == 1);
     CHECK(KRA_DisableDevice() == 1);
     CHECK(KRA_Finalize() == 1);
+    {
+        /* Since 1.1: before any start the status is all zero but Size, and nothing waits. */
+        KRA_STATUS status;
+        char digits[11];
+        memset(&status, 0xCC, sizeof status);
+        status.Size = sizeof status;
+        CHECK(sizeof status == 40);
+        CHECK(KRA_GetStatus(&status) == 1);
+        CHECK(status.Size == 40 && status.Flags == 0 && status.COM_Number == 0 && status.CardsRead == 0 &&
+              status.CardsDropped == 0);
+        CHECK(KRA_GetStatus(NULL) == 0);
+        CHECK(KRA_GetLastErrorCode() == KRA_ERROR_NONE);
+        CHECK(KRA_WaitForCard(0, digits, sizeof digits) == -1);
+        CHECK(KRA_WaitForCard(0, NULL, sizeof digits) == -2);
+    }
 
     /* The ordinals of the export table name the same functions as the names. */
     CHECK(ByOrdinal(dll, 1) == GetProcAddress(dll, "KRA_ConfigDialog"));
@@ -49,6 +64,9 @@ int main(void) {
     CHECK(ByOrdinal(dll, 9) == GetProcAddress(dll, "KRA_Initialize"));
     CHECK(ByOrdinal(dll, 10) == GetProcAddress(dll, "KRA_GetLastErrorText"));
     CHECK(ByOrdinal(dll, 11) == GetProcAddress(dll, "KRA_GetDeviceType"));
+    CHECK(ByOrdinal(dll, 12) == GetProcAddress(dll, "KRA_GetStatus"));
+    CHECK(ByOrdinal(dll, 13) == GetProcAddress(dll, "KRA_GetLastErrorCode"));
+    CHECK(ByOrdinal(dll, 14) == GetProcAddress(dll, "KRA_WaitForCard"));
 
     printf("host_link: %d failed\n", failures);
     return failures ? 1 : 0;

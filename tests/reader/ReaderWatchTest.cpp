@@ -59,4 +59,21 @@ TEST(ReaderWatch, EachLastingStateIsToldWhenItBeginsAndWhenItEnds) {
     }
 }
 
+// Each finished poll reaches the poll sink once: answered or not, with its failed write's code.
+TEST(ReaderWatch, EachPollTellsWhatItCameTo) {
+    std::vector<std::pair<bool, uint32_t>> seen;
+    TReaderWatch watch(kPort, [](int32_t, std::string_view) {},
+                       [&](const TPollOutcome& o) { seen.emplace_back(o.Answered, o.WriteError); });
+    watch.PollWritten(true, 0);
+    watch.AnswerAccepted();
+    watch.PollWritten(true, 0);
+    watch.NoAnswer();
+    watch.PollWritten(false, EIO);
+    watch.NoAnswer();
+    watch.PollWritten(true, 0);
+    watch.AnswerAccepted();
+    const std::vector<std::pair<bool, uint32_t>> expected = {{true, 0}, {false, 0}, {false, EIO}, {true, 0}};
+    EXPECT_EQ(seen, expected);
+}
+
 }  // namespace

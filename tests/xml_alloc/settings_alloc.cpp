@@ -50,9 +50,11 @@ TEST(MemoryExhaustion, StartWithSettingsFailsCleanlyAtEveryAllocation) {
             break;
         }
         EXPECT_EQ(started, 0) << "allocation " << n;
+        EXPECT_EQ(KRA_GetLastErrorCode(), KRA_ERROR_NO_MEMORY) << "allocation " << n << ": " << KRA_GetLastErrorText();
         // Memory is back: the next start behaves as the first one did.
         EXPECT_EQ(KRA_Initialize(U(name), U(section), U(log), nullptr), expected) << "allocation " << n;
         EXPECT_EQ(std::string(KRA_GetLastErrorText()), expectedError) << "allocation " << n;
+        EXPECT_EQ(KRA_GetLastErrorCode(), KRA_ERROR_PORT_OPEN) << "allocation " << n;
         KRA_Finalize();
     }
     EXPECT_GT(n, 400);  // the refusals reached the settings load (two allocations an entry at least)
