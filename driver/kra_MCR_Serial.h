@@ -1,4 +1,4 @@
-/* kra_MCR_Serial.h: the host's reference to kra_MCR_Serial.dll 1.0, the driver of a contactless
+/* kra_MCR_Serial.h: the host's reference to kra_MCR_Serial.dll 1.1, the driver of a contactless
  * MIFARE card reader (ISO/IEC 14443) on a serial COM port. Plain C (C99) and C++; 32-bit and
  * 64-bit Windows.
  *
