@@ -179,6 +179,10 @@ bool InitializeDriver(const unsigned char* fileName, const unsigned char* sectio
     }
     DriverLogWrite(1, "***** Initialize *****");
     DriverLogWrite(1, "");
+    // A driver that did not start holds no handle of its log between lines: a host may unload
+    // it now without a stop, and the file must not stay open for the rest of the process.
+    if (!result)
+        if (const std::shared_ptr<TLogFile> log = DriverLogRef()) log->KeepOpen(false);
     return result;
 }
 
