@@ -316,21 +316,23 @@ TEST_F(LogFile, AFileThatCannotBeOpenedIsTriedAgainAtMostOnceASecondAndTellsWhat
         const std::string names[] = {"kra.log", "kra.01.log", "kra." + Today() + ".log"};
         const std::string file = At(names[mode]);
         fs::create_directory(file);
-        FakeClock clock;
-        TLogFile log(At("kra.log"), 5120, 1, mode, 5, false, clock.Fn());
-        EXPECT_FALSE(log.IsOpen());
-        log.Log(1, "a", true);
-        log.Log(10, "filtered: never given", true);
-        log.WriteLine("b");
-        fs::remove(file);
-        clock.now += TLogFile::RetryMs - 1;
-        log.Log(1, "c", true);  // not tried yet: the file would open now
-        EXPECT_FALSE(Exists(file));
-        clock.now += 1;
-        log.Log(1, "d", true);
-        log.Log(1, "e", false);
-        EXPECT_TRUE(log.IsOpen());
-        EXPECT_EQ(Texts(Read(file)), (std::vector<std::string>{"      Log lines lost: 3", "d", "e"}));
+        {
+            FakeClock clock;
+            TLogFile log(At("kra.log"), 5120, 1, mode, 5, false, clock.Fn());
+            EXPECT_FALSE(log.IsOpen());
+            log.Log(1, "a", true);
+            log.Log(10, "filtered: never given", true);
+            log.WriteLine("b");
+            fs::remove(file);
+            clock.now += TLogFile::RetryMs - 1;
+            log.Log(1, "c", true);  // not tried yet: the file would open now
+            EXPECT_FALSE(Exists(file));
+            clock.now += 1;
+            log.Log(1, "d", true);
+            log.Log(1, "e", false);
+            EXPECT_TRUE(log.IsOpen());
+            EXPECT_EQ(Texts(Read(file)), (std::vector<std::string>{"      Log lines lost: 3", "d", "e"}));
+        }
         fs::remove(file);
     }
 }
@@ -354,6 +356,36 @@ TEST_F(LogFile, EveryLossIsCountedAfresh) {
     log.KeepOpen(true);
     log.Log(1, "d", false);
     EXPECT_TRUE(log.IsOpen());
+}
+
+// A file's bytes through the file layer, which takes paths of any length.
+std::string ReadThroughLayer(const std::string& path) {
+    platform::File f;
+    if (!f.Open(path, platform::FileAccess::Read, platform::ShareRead | platform::ShareWrite,
+                platform::FileDisposition::OpenExisting))
+        return "(no file)";
+    std::string bytes(1 << 16, '\0');
+    size_t done = 0;
+    f.Read(&bytes[0], bytes.size(), &done);
+    bytes.resize(done);
+    return bytes;
+}
+
+TEST_F(LogFile, FoldersOfAnyLengthAreMadeAndRotateWithoutLosingHistory) {
+    for (size_t length : {270u, 1000u}) {
+        SCOPED_TRACE(length);
+        std::string dir = At("deep" + std::to_string(length)) + char(fs::path::preferred_separator);
+        while (dir.size() < length) dir += std::string(60, 'd') + char(fs::path::preferred_separator);
+        {
+            TLogFile log(dir + "kra_MCR_Serial.log", 1, 1, 1, 5, false);  // 1 KB: the eleventh line fills it
+            EXPECT_TRUE(log.IsOpen());
+            for (int i = 0; i < 11 + 11 + 1; ++i) log.Log(1, Numbered(i), false);
+        }
+        EXPECT_EQ(ReadThroughLayer(dir + "kra_MCR_Serial.01.log"), Lines(22, 23));  // the newest line
+        EXPECT_EQ(ReadThroughLayer(dir + "kra_MCR_Serial.02.log"), Lines(11, 22));  // the previous full file
+        EXPECT_EQ(ReadThroughLayer(dir + "kra_MCR_Serial.03.log"), Lines(0, 11));
+        EXPECT_FALSE(platform::PathExists(dir + "kra_MCR_Serial.00.log"));
+    }
 }
 
 }  // namespace
