@@ -57,28 +57,28 @@ void TLogFile::NoteOpenFailure() {
 }
 
 bool TLogFile::EnsureOpen() {
-    if (Handle.IsOpen()) return true;
-    if (!IsScheme(Mode)) return false;
-    if (OpenFailed && NowMs() - LastOpenAttemptMs < RetryMs) return false;
-    OpenFile();
     if (!Handle.IsOpen()) {
-        NoteOpenFailure();
-        return false;
-    }
-    if (OpenFailed) {
+        if (!IsScheme(Mode)) return false;
+        if (OpenFailed && NowMs() - LastOpenAttemptMs < RetryMs) return false;
+        OpenFile();
+        if (!Handle.IsOpen()) {
+            NoteOpenFailure();
+            return false;
+        }
+        TellLost = TellLost || OpenFailed;
         OpenFailed = false;
-        const uint32_t lost = std::exchange(LinesLost, 0);
+    }
+    if (TellLost) {
+        // The count goes first, before the line that found the file open again; a write that
+        // fails leaves it to be told with the next line.
         if (Accepts(1)) {
             std::string line;
             logname::AppendTimeStamp(line, platform::LocalNow(), TimeSeparator);
-            line += "      Log lines lost: " + std::to_string(lost) + "\r\n";
-            try {
-                WriteOrThrow(line);
-            } catch (const ELogWriteError&) {
-                LinesLost += lost;  // told with the next line that gets through
-                throw;
-            }
+            line += "      Log lines lost: " + std::to_string(LinesLost) + "\r\n";
+            WriteOrThrow(line);
         }
+        TellLost = false;
+        LinesLost = 0;
     }
     return true;
 }

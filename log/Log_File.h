@@ -89,4 +89,5 @@ private:
     bool OpenFailed = false;         // since an attempt to open the file failed
     int64_t LastOpenAttemptMs = 0;   // of the failed attempt
     uint32_t LinesLost = 0;          // given since then and not written
+    bool TellLost = false;           // open again: the count goes before the next line
 };
