@@ -223,7 +223,8 @@ void StartThread() {
     DriverLogWrite(1, "      Create thread");
     const TReaderSettings& s = DriverState.ReaderSettings;
     DriverState.PollingThread =
-        std::make_unique<TCOMThread>(s.COM_Number, s.Baud, s.Bits, DeliverCard, DriverLogSink, NotePoll);
+        std::make_unique<TCOMThread>(s.COM_Number, s.Baud, s.Bits, DeliverCard, DriverLogSink, NotePoll,
+                                     NotePort);
     char id[16];
     std::snprintf(id, sizeof id, "%08X", static_cast<unsigned>(DriverState.PollingThread->ThreadID()));
     DriverLogWrite(1, std::string("      Thread created. Thread_ID = $") + id);
@@ -295,6 +296,10 @@ bool InitializeDriver(const unsigned char* fileName, const unsigned char* sectio
     }
     DriverLogWrite(1, "***** Initialize *****");
     DriverLogWrite(1, "");
+    // A driver that did not start holds no handle of its log between lines: a host may unload
+    // it now without a stop, and the file must not stay open for the rest of the process.
+    if (!result)
+        if (const std::shared_ptr<TLogFile> log = DriverLogRef()) log->KeepOpen(false);
     return result;
 }
 
@@ -360,6 +365,14 @@ void DeliverCard(const std::string& text) {
     });
     DriverState.CardArrived.notify_all();
     if (enabled) PostNotification();  // a host that only waits gets no message
+}
+
+void NotePort(const TPortState& state) {
+    UpdateStatus([&](TStatusFigures& s) {
+        SetFlag(s, KRA_STATUS_PORT_OPEN, state.Open);
+        if (state.SystemError) s.SystemError = state.SystemError;
+        if (!state.Open) SetFlag(s, KRA_STATUS_READER_ANSWERS, false);
+    });
 }
 
 void NotePoll(const TPollOutcome& outcome) {

@@ -82,3 +82,6 @@ void DeliverCard(const std::string& text);
 
 // Keeps what a finished poll came to for the status: called by the polling thread.
 void NotePoll(const TPollOutcome& outcome);
+
+// Keeps the port's state (lost, open again, the system's code) for the status: polling thread.
+void NotePort(const TPortState& state);

@@ -122,7 +122,10 @@ KRA_BOOL KRA_CALL KRA_Initialize(const unsigned char* SettingsFileName, const un
  * Call it before FreeLibrary, and never from DllMain or while holding the loader lock. A host
  * that unloads the DLL without it does not crash: the polling thread keeps the module loaded and
  * polls on until a KRA_Finalize (after a new LoadLibrary, which finds the same module) or the
- * end of the process. */
+ * end of the process. A driver that is not running holds no handle of its log. The first
+ * LoadLibrary keeps the DLL loaded until the process ends (its runtime's thread-local storage
+ * and handles are made once, not lost with each unload): FreeLibrary and a later LoadLibrary
+ * only count, and the DLL file stays in use until the host exits. */
 KRA_BOOL KRA_CALL KRA_Finalize(void);
 
 /* Ordinal 7. Switches delivery on: from now on each card read is put into the buffer (when it

@@ -1,6 +1,8 @@
 #include "log/Log_File.h"
 
 #include <algorithm>
+#include <chrono>
+#include <utility>
 
 #include "log/Log_Names.h"
 
@@ -8,17 +10,22 @@ namespace {
 
 constexpr int64_t kDayMs = 24LL * 60 * 60 * 1000;
 
+bool IsScheme(int32_t mode) { return mode == LogModeDatedCopies || mode == LogModeNumbered || mode == LogModeDaily; }
+
 }  // namespace
 
-TLogFile::TLogFile(std::string FileName, int32_t MaxSizeKB, int32_t Level, int32_t Mode, int32_t Count, bool AddUserName)
+TLogFile::TLogFile(std::string FileName, int32_t MaxSizeKB, int32_t Level, int32_t Mode, int32_t Count, bool AddUserName,
+                   std::function<int64_t()> Clock)
     : FileName(std::move(FileName)),
       MaxSizeKB(MaxSizeKB),
       Level(Level),
       Mode(Mode),
       Count(Count),
       AddUserName(AddUserName),
-      TimeSeparator(platform::TimeSeparator()) {
+      TimeSeparator(platform::TimeSeparator()),
+      Clock(std::move(Clock)) {
     OpenFile();  // not shared yet: no lock
+    if (!Handle.IsOpen()) NoteOpenFailure();
 }
 
 TLogFile::~TLogFile() = default;  // Handle closes itself
@@ -29,6 +36,51 @@ void TLogFile::Unlock() { FileLock.Leave(); }
 bool TLogFile::IsOpen() const {
     platform::Hold hold(FileLock);
     return Handle.IsOpen();
+}
+
+void TLogFile::KeepOpen(bool keep) {
+    platform::Hold hold(FileLock);
+    KeepFileOpen = keep;
+    if (!keep) Handle.Close();
+}
+
+int64_t TLogFile::NowMs() const {
+    if (Clock) return Clock();
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+void TLogFile::NoteOpenFailure() {
+    if (!IsScheme(Mode)) return;  // no file to try again
+    OpenFailed = true;
+    LastOpenAttemptMs = NowMs();
+}
+
+bool TLogFile::EnsureOpen() {
+    if (!Handle.IsOpen()) {
+        if (!IsScheme(Mode)) return false;
+        if (OpenFailed && NowMs() - LastOpenAttemptMs < RetryMs) return false;
+        OpenFile();
+        if (!Handle.IsOpen()) {
+            NoteOpenFailure();
+            return false;
+        }
+        TellLost = TellLost || OpenFailed;
+        OpenFailed = false;
+    }
+    if (TellLost) {
+        // The count goes first, before the line that found the file open again; a write that
+        // fails leaves it to be told with the next line.
+        if (Accepts(1)) {
+            std::string line;
+            logname::AppendTimeStamp(line, platform::LocalNow(), TimeSeparator);
+            line += "      Log lines lost: " + std::to_string(LinesLost) + "\r\n";
+            WriteOrThrow(line);
+        }
+        TellLost = false;
+        LinesLost = 0;
+    }
+    return true;
 }
 
 std::string TLogFile::CurrentUserName() { return platform::UserName(); }
@@ -52,16 +104,30 @@ void TLogFile::WriteLine(std::string_view text) {
     WriteBytes(line);
 }
 
-void TLogFile::WriteBytes(const std::string& line) {
-    platform::Hold hold(FileLock);
-    if (!Handle.IsOpen()) return;
+void TLogFile::WriteOrThrow(const std::string& line) {
     size_t written = 0;
     // A short count is a failed write too: the line would be cut and nobody would know.
     if (!Handle.Write(line.data(), line.size(), &written) || written != line.size())
         throw ELogWriteError("Error Write To File \"" + FileName + "\"");
+}
+
+void TLogFile::WriteBytes(const std::string& line) {
+    platform::Hold hold(FileLock);
+    struct CloseUnlessKept {  // also when a write fails
+        TLogFile& log;
+        ~CloseUnlessKept() {
+            if (!log.KeepFileOpen) log.Handle.Close();
+        }
+    } after{*this};
+    if (!EnsureOpen()) {
+        if (IsScheme(Mode)) ++LinesLost;
+        return;
+    }
+    WriteOrThrow(line);
     if ((Mode == LogModeDatedCopies || Mode == LogModeNumbered) && IsFull()) {
         Handle.Close();
         OpenFile();
+        if (!Handle.IsOpen()) NoteOpenFailure();
     }
 }
 
@@ -132,7 +198,9 @@ void TLogFile::RotateNumbered(const logname::NameParts& parts, const std::string
         platform::RemoveFile(current);  // no history is kept
         return;
     }
-    const std::string aside = parts.dir + base + ".rotating" + parts.ext;
+    // Number 00 is never kept and no longer than 01: where the numbered names fit the system's
+    // limits, so does this one.
+    const std::string aside = numbered(0);
     if (!platform::MoveFileReplacing(current, aside)) return;
     // The first free number takes the shift; with none free the oldest file makes room.
     int32_t free = 2;

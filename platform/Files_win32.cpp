@@ -1,4 +1,5 @@
-// Win32 side of the file layer: the system calls as they are, ANSI throughout.
+// Win32 side of the file layer: the system calls as they are. Paths come in the ANSI code page
+// and go to the system's wide-character calls, in the long form where the plain one is too long.
 #include "platform/Files.h"
 
 #include <windows.h>
@@ -6,6 +7,52 @@
 namespace platform {
 
 namespace {
+
+// Below this length every call takes a plain path (CreateDirectory's limit, the lowest of all).
+constexpr size_t kPlainPathLimit = MAX_PATH - 12;
+
+std::wstring Widen(const std::string& text) {
+    if (text.empty()) return {};
+    const int n = MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0);
+    std::wstring wide(n > 0 ? n : 0, L'\0');
+    if (n > 0) MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), &wide[0], n);
+    return wide;
+}
+
+std::string Narrow(const std::wstring& text) {
+    if (text.empty()) return {};
+    const int n = WideCharToMultiByte(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string narrow(n > 0 ? n : 0, '\0');
+    if (n > 0) WideCharToMultiByte(CP_ACP, 0, text.data(), int(text.size()), &narrow[0], n, nullptr, nullptr);
+    return narrow;
+}
+
+// The absolute form (GetFullPathNameW, any length); empty when the system cannot make one.
+std::wstring FullWide(const std::wstring& path) {
+    DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    for (int tries = 0; size > 0 && tries < 3; ++tries) {
+        std::wstring full(size, L'\0');
+        const DWORD n = GetFullPathNameW(path.c_str(), size, &full[0], nullptr);
+        if (n == 0) break;
+        if (n < size) {
+            full.resize(n);
+            return full;
+        }
+        size = n;  // the current folder changed meanwhile
+    }
+    return {};
+}
+
+// The name the system is given for path: the path itself while its full form is short, else
+// the full form as a long path (\\?\C:\..., \\?\UNC\server\share\...), which no length limit applies to.
+std::wstring SystemPath(const std::string& path) {
+    std::wstring wide = Widen(path);
+    if (wide.rfind(L"\\\\?\\", 0) == 0 || wide.rfind(L"\\\\.\\", 0) == 0) return wide;  // long form, device
+    const std::wstring full = FullWide(wide);  // a short relative path is long under a long current folder
+    if (full.empty() || full.size() < kPlainPathLimit) return wide;
+    if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
+}
 
 HANDLE H(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 
@@ -60,8 +107,8 @@ bool File::Open(const std::string& path, FileAccess access, uint32_t share, File
     if (share & ShareRead) shareMode |= FILE_SHARE_READ;
     if (share & ShareWrite) shareMode |= FILE_SHARE_WRITE;
     if (share & ShareDelete) shareMode |= FILE_SHARE_DELETE;
-    return Kept(CreateFileA(path.c_str(), desired, shareMode, nullptr, how, FILE_ATTRIBUTE_ARCHIVE, nullptr), handle_,
-                error);
+    return Kept(CreateFileW(SystemPath(path).c_str(), desired, shareMode, nullptr, how, FILE_ATTRIBUTE_ARCHIVE, nullptr),
+                handle_, error);
 }
 
 bool File::Close(FileError* error) {
@@ -74,14 +121,15 @@ bool File::Close(FileError* error) {
 
 bool File::CreateLike(const std::string& path, const std::string& model, FileError* error) {
     Close();
-    const DWORD old = GetFileAttributesA(model.c_str());
+    const std::wstring target = SystemPath(path);
+    const DWORD old = GetFileAttributesW(SystemPath(model).c_str());
     DWORD attributes = old == INVALID_FILE_ATTRIBUTES
                            ? 0
                            : old & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                                     FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
     if (attributes == 0) attributes = FILE_ATTRIBUTE_NORMAL;
-    DeleteFileA(path.c_str());  // a leftover of an interrupted write, whatever its attributes
-    return Kept(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr), handle_, error);
+    DeleteFileW(target.c_str());  // a leftover of an interrupted write, whatever its attributes
+    return Kept(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr), handle_, error);
 }
 
 bool File::Flush(FileError* error) {
@@ -135,19 +183,20 @@ bool File::Position(uint64_t& position) const {
 }
 
 bool MoveFileReplacing(const std::string& from, const std::string& to, FileError* error) {
-    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    if (MoveFileExW(SystemPath(from).c_str(), SystemPath(to).c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
     FailLast(error);
     return false;
 }
 
 bool MoveFileReplacingDurably(const std::string& from, const std::string& to, FileError* error) {
-    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+    if (MoveFileExW(SystemPath(from).c_str(), SystemPath(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
     FailLast(error);
     return false;
 }
 
 bool IsWriteProtected(const std::string& path, FileError* error) {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const DWORD attributes = GetFileAttributesW(SystemPath(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY)) return false;
     Fail(error, ERROR_ACCESS_DENIED);  // what the system would answer to the replace
     return true;
@@ -158,12 +207,14 @@ FileError NothingWrittenError() { return {ERROR_WRITE_FAULT, SystemErrorText(ERR
 bool SlashSeparatesFolders() { return false; }
 
 bool RemoveFile(const std::string& path, FileError* error) {
-    if (DeleteFileA(path.c_str())) return true;
+    if (DeleteFileW(SystemPath(path).c_str())) return true;
     FailLast(error);
     return false;
 }
 
-bool PathExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool PathExists(const std::string& path) {
+    return GetFileAttributesW(SystemPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 bool CreateDirectories(const std::string& path, FileError* error) {
     // Every folder along the path, from the top: those that exist, and the roots that are no
@@ -172,20 +223,18 @@ bool CreateDirectories(const std::string& path, FileError* error) {
     for (size_t end = 1; end <= path.size(); ++end) {
         if (end < path.size() && path[end] != '\\' && path[end] != '/') continue;
         if (path[end - 1] == '\\' || path[end - 1] == '/') continue;
-        if (!CreateDirectoryA(path.substr(0, end).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+        if (!CreateDirectoryW(SystemPath(path.substr(0, end)).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
             failure = GetLastError();
     }
-    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const DWORD attributes = GetFileAttributesW(SystemPath(path).c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return true;
     Fail(error, attributes == INVALID_FILE_ATTRIBUTES ? failure : ERROR_ALREADY_EXISTS);
     return false;
 }
 
 std::string FullPathName(const std::string& path) {
-    char buffer[MAX_PATH * 4];
-    DWORD n = GetFullPathNameA(path.c_str(), sizeof buffer, buffer, nullptr);
-    if (n == 0 || n >= sizeof buffer) return path;
-    return std::string(buffer, n);
+    const std::wstring full = FullWide(Widen(path));
+    return full.empty() ? path : Narrow(full);
 }
 
 LocalTime LocalNow() {
@@ -196,11 +245,11 @@ LocalTime LocalNow() {
 
 std::vector<DirEntry> ListFolder(const std::string& pattern) {
     std::vector<DirEntry> entries;
-    WIN32_FIND_DATAA fd;
-    HANDLE find = FindFirstFileA(pattern.c_str(), &fd);
+    WIN32_FIND_DATAW fd;
+    HANDLE find = FindFirstFileW(SystemPath(pattern).c_str(), &fd);
     if (find == INVALID_HANDLE_VALUE) return entries;
     do {
-        const std::string name = fd.cFileName;
+        const std::string name = Narrow(fd.cFileName);
         if (name == "." || name == "..") continue;
         DirEntry e;
         e.name = name;
@@ -210,7 +259,7 @@ std::vector<DirEntry> ListFolder(const std::string& pattern) {
         if (FileTimeToLocalFileTime(&fd.ftLastWriteTime, &local) && FileTimeToSystemTime(&local, &st))
             e.lastWrite = FromSystemTime(st);
         entries.push_back(std::move(e));
-    } while (FindNextFileA(find, &fd));
+    } while (FindNextFileW(find, &fd));
     FindClose(find);
     return entries;
 }

@@ -33,15 +33,22 @@ public:
     // Opens the device exclusively, 8N1, DTR on, no flow control, at baudRate, with the
     // LineTimeouts. False when the device cannot be opened, *error (when given) then holding the
     // system's error code; a port another driver holds gives the sharing violation (32 on
-    // Windows, EBUSY on POSIX). A refused setting is ignored.
+    // Windows, EBUSY on POSIX). A refused setting is ignored. A port already open is closed first.
     bool Open(const std::string& devicePath, int32_t baudRate, uint32_t* error = nullptr);
+    // Closes the device (the events stay, and so does a Cancel); Open may follow. Only from the
+    // thread that reads and writes, never while a read or write runs.
+    void Close();
 
     // Reads up to count bytes: returns what arrived before the time-outs ran out, 0 on any
-    // failure or after Cancel. Bytes that arrive later stay queued for the next read.
-    uint32_t Read(void* buffer, uint32_t count);
+    // failure or after Cancel. Bytes that arrive later stay queued for the next read. *error,
+    // when given, is 0 for a read that ended normally or on the time-outs, else the system's code.
+    uint32_t Read(void* buffer, uint32_t count, uint32_t* error = nullptr);
     // Writes count bytes in one call; true when the write succeeded (a short one included).
     // On failure *error, when given, holds the system's error code.
     bool Write(const void* bytes, uint32_t count, uint32_t* error = nullptr);
+    // Whether a failed write's code means only that the line took nothing in time (flow stopped):
+    // the port itself is still there.
+    static bool IsTimeOut(uint32_t error);
 
     // From any thread: ends a read or write wait in progress at once, and makes every later
     // read and write return at once without touching the line. A cancelled operation has

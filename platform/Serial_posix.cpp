@@ -71,7 +71,7 @@ SerialPort::SerialPort() : impl_(std::make_unique<Impl>()) {
 }
 
 SerialPort::~SerialPort() {
-    if (impl_->fd >= 0) close(impl_->fd);
+    Close();
     if (impl_->wakeWrite >= 0) close(impl_->wakeWrite);
     if (impl_->wakeRead >= 0) close(impl_->wakeRead);
 }
@@ -82,7 +82,15 @@ std::string SerialPort::DevicePath(int32_t portNumber) {
     return "/dev/ttyS" + std::to_string(portNumber - 1);
 }
 
+void SerialPort::Close() {
+    if (impl_->fd >= 0) close(impl_->fd);
+    impl_->fd = -1;
+}
+
+bool SerialPort::IsTimeOut(uint32_t error) { return error == ETIMEDOUT; }
+
 bool SerialPort::Open(const std::string& devicePath, int32_t baudRate, uint32_t* error) {
+    Close();
     int fd = open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         if (error) *error = static_cast<uint32_t>(errno);
@@ -116,8 +124,14 @@ bool SerialPort::Open(const std::string& devicePath, int32_t baudRate, uint32_t*
     return true;
 }
 
-uint32_t SerialPort::Read(void* buffer, uint32_t count) {
-    if (impl_->cancelled || impl_->fd < 0) return 0;
+uint32_t SerialPort::Read(void* buffer, uint32_t count, uint32_t* error) {
+    uint32_t failure = 0;
+    if (!error) error = &failure;
+    *error = 0;
+    if (impl_->cancelled || impl_->fd < 0) {
+        *error = impl_->cancelled ? ECANCELED : EBADF;
+        return 0;
+    }
     auto* out = static_cast<unsigned char*>(buffer);
     const auto total = Clock::now() + std::chrono::milliseconds(kReadConstantMs + int64_t(kReadPerByteMs) * count);
     uint32_t got = 0;
@@ -125,7 +139,10 @@ uint32_t SerialPort::Read(void* buffer, uint32_t count) {
         int wait = MsUntil(total);
         if (got > 0 && wait > kIntervalMs) wait = kIntervalMs;  // the gap after a received byte
         int ready = impl_->WaitFor(POLLIN, wait);
-        if (ready < 0) return 0;
+        if (ready < 0) {
+            *error = impl_->cancelled ? ECANCELED : static_cast<uint32_t>(errno);
+            return 0;
+        }
         if (ready == 0) break;
         ssize_t n = read(impl_->fd, out + got, count - got);
         if (n > 0) {
@@ -135,7 +152,10 @@ uint32_t SerialPort::Read(void* buffer, uint32_t count) {
         } else {
             // The device is gone (a pty whose other end closed): what arrived is returned,
             // later reads fail at once.
-            if (got == 0) return 0;
+            if (got == 0) {
+                *error = n < 0 ? static_cast<uint32_t>(errno) : EIO;
+                return 0;
+            }
             break;
         }
     }

@@ -41,15 +41,24 @@ SerialPort::SerialPort() : impl_(std::make_unique<Impl>()) {
 }
 
 SerialPort::~SerialPort() {
-    if (impl_->PortHandle != INVALID_HANDLE_VALUE) CloseHandle(impl_->PortHandle);
-    if (impl_->Claim) CloseHandle(impl_->Claim);
+    Close();
     if (impl_->WriteEvent) CloseHandle(impl_->WriteEvent);
     if (impl_->ReadEvent) CloseHandle(impl_->ReadEvent);
 }
 
 std::string SerialPort::DevicePath(int32_t portNumber) { return "\\\\.\\COM" + std::to_string(portNumber); }
 
+void SerialPort::Close() {
+    if (impl_->PortHandle != INVALID_HANDLE_VALUE) CloseHandle(impl_->PortHandle);
+    impl_->PortHandle = INVALID_HANDLE_VALUE;
+    if (impl_->Claim) CloseHandle(impl_->Claim);
+    impl_->Claim = nullptr;
+}
+
+bool SerialPort::IsTimeOut(uint32_t error) { return error == ERROR_TIMEOUT || error == ERROR_SEM_TIMEOUT; }
+
 bool SerialPort::Open(const std::string& devicePath, int32_t baudRate, uint32_t* error) {
+    Close();
     impl_->PortHandle = CreateFileA(devicePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_OVERLAPPED, nullptr);
     if (impl_->PortHandle == INVALID_HANDLE_VALUE) {
@@ -102,13 +111,24 @@ bool SerialPort::Open(const std::string& devicePath, int32_t baudRate, uint32_t*
     return true;
 }
 
-uint32_t SerialPort::Read(void* buffer, uint32_t count) {
-    if (impl_->cancelled) return 0;
+uint32_t SerialPort::Read(void* buffer, uint32_t count, uint32_t* error) {
+    uint32_t failure = 0;
+    if (!error) error = &failure;
+    *error = 0;
+    if (impl_->cancelled) {
+        *error = ERROR_OPERATION_ABORTED;
+        return 0;
+    }
     DWORD done = 0;
     if (ReadFile(impl_->PortHandle, buffer, count, &done, &impl_->ReadOverlapped)) return done;
-    if (GetLastError() != ERROR_IO_PENDING) return 0;
+    if (GetLastError() != ERROR_IO_PENDING) {
+        *error = GetLastError();
+        return 0;
+    }
     // A silent line ends in ERROR_TIMEOUT under Wine, in success with 0 bytes under Windows.
-    return impl_->Finish(impl_->ReadOverlapped, done) ? done : 0;
+    if (impl_->Finish(impl_->ReadOverlapped, done, error)) return done;
+    if (IsTimeOut(*error)) *error = 0;
+    return 0;
 }
 
 bool SerialPort::Write(const void* bytes, uint32_t count, uint32_t* error) {

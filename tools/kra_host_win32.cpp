@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 #include <vector>
+#include <utility>
 
 #include "driver/kra_MCR_Serial.h"  // the declarations only: the functions come from the loaded DLL
 
@@ -57,6 +58,9 @@ struct Options {
     bool status = false;     // print KRA_GetStatus at each step, and the error code
     int waiters = 0;         // threads that take the cards with KRA_WaitForCard (0: messages)
     double silence = 0;      // with --waiters: after the cards, wait this long, print the status
+    int loadCycles = 0;      // LoadLibrary/KRA_GetDeviceType/FreeLibrary cycles, then exit (0: off)
+    bool unloadAfterStart = false;  // start, FreeLibrary without a stop, is the log free? reload, start, stop
+    double holdLog = 0;      // hold the current log file (sharing reading only) for S s around the start
 };
 
 // One whole line per call, also from several threads at once.
@@ -105,6 +109,13 @@ void Usage() {
         "                    with a 2-byte buffer; after them, the status, and a wait that a\n"
         "                    KRA_Finalize from the main thread ends\n"
         "  --silence S       with --waiters: after the cards, wait S seconds, print the status\n"
+        "  --load-cycles N   N cycles of LoadLibrary, KRA_GetDeviceType, FreeLibrary (every other\n"
+        "                    one calls KRA_Finalize before FreeLibrary), then exit; no start\n"
+        "  --unload-after-start\n"
+        "                    start, FreeLibrary without KRA_Finalize, tell whether the log file\n"
+        "                    is still open, then load again, start, stop, FreeLibrary, exit\n"
+        "  --hold-log S      another opener holds the current log file (sharing reading only)\n"
+        "                    from before the start until S seconds after it\n"
         "\n"
         "output, one line per event:\n"
         "  device: <type> <name>       the driver's description\n"
@@ -120,6 +131,10 @@ void Usage() {
         "  error: <KRA_GetLastErrorCode>\n"
         "  wait: time-out <result> | too small <result>, buffer <digits> | thread <k> card <number>\n"
         "      | ended by stop <result> | after stop <result>\n"
+        "  cycles: <n> handles <before> <after first> <after last> tls <before> <after first> <after last>\n"
+        "                              handle count and next free TLS index, before the first load,\n"
+        "                              after the first cycle and after the last\n"
+        "  log file: free|held         after --unload-after-start's FreeLibrary\n"
         "exit code 0 when every start and stop succeeded.");
 }
 
@@ -153,6 +168,9 @@ bool ParseArgs(int argc, char** argv, Options& o) {
         else if (a == "--status") o.status = true;
         else if (a == "--waiters") o.waiters = std::atoi(value("--waiters"));
         else if (a == "--silence") o.silence = std::atof(value("--silence"));
+        else if (a == "--load-cycles") o.loadCycles = std::atoi(value("--load-cycles"));
+        else if (a == "--unload-after-start") o.unloadAfterStart = true;
+        else if (a == "--hold-log") o.holdLog = std::atof(value("--hold-log"));
         else {
             std::fprintf(stderr, "kra_host: unknown option %s (see --help)\n", a.c_str());
             return false;
@@ -471,11 +489,121 @@ int UnloadWithoutStop(Driver& d, const Options& o, HMODULE dll, HWND window) {
     return started && stopped ? 0 : 1;
 }
 
+
+// What a long-running host that loads its drivers on demand does: load, ask, unload, again and
+// again, sometimes with a stop before the unload. What the process holds must not grow.
+// The handles this process holds: GetProcessHandleCount where it works, else the system's handle
+// table (Wine answers the former with 0) counted for this process.
+DWORD HandleCount() {
+    DWORD n = 0;
+    if (GetProcessHandleCount(GetCurrentProcess(), &n) && n > 0) return n;
+    struct Entry {  // SYSTEM_HANDLE_TABLE_ENTRY_INFO_EX
+        void* object;
+        ULONG_PTR pid, handle;
+        ULONG access;
+        USHORT creatorBackTraceIndex, objectTypeIndex;
+        ULONG attributes, reserved;
+    };
+    struct Table {
+        ULONG_PTR count, reserved;
+        Entry entries[1];
+    };
+    using Query = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
+    const auto query = reinterpret_cast<Query>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+    if (!query) return 0;
+    std::string buffer(1 << 20, '\0');
+    ULONG needed = 0;
+    for (int tries = 0; tries < 8; ++tries) {
+        const LONG status = query(64 /* SystemExtendedHandleInformation */, &buffer[0], ULONG(buffer.size()), &needed);
+        if (status == 0) break;
+        if (status != LONG(0xC0000004) /* STATUS_INFO_LENGTH_MISMATCH */) return 0;
+        buffer.resize(buffer.size() * 2);
+    }
+    const auto* table = reinterpret_cast<const Table*>(buffer.data());
+    const ULONG_PTR self = GetCurrentProcessId();
+    for (ULONG_PTR i = 0; i < table->count; ++i)
+        if (table->entries[i].pid == self) ++n;
+    return n;
+}
+
+DWORD NextTlsIndex() {  // the index the next TlsAlloc would give: it climbs when indexes leak
+    const DWORD i = TlsAlloc();
+    if (i != TLS_OUT_OF_INDEXES) TlsFree(i);
+    return i;
+}
+
+int LoadCycles(const Options& o) {
+    const DWORD handles0 = HandleCount(), tls0 = NextTlsIndex();
+    DWORD handles1 = 0, tls1 = 0;
+    for (int i = 0; i < o.loadCycles; ++i) {
+        Driver d;
+        HMODULE dll = nullptr;
+        if (!Load(o.dll, d, &dll)) {
+            Out("cycles: failed to load at cycle %d", i + 1);
+            return 3;
+        }
+        if (d.GetDeviceType() != 1) Out("warning: device type %d", d.GetDeviceType());
+        if (i % 2 == 1 && !d.Finalize()) Out("warning: finalize failed at cycle %d", i + 1);
+        FreeLibrary(dll);
+        if (i == 0) {
+            handles1 = HandleCount();
+            tls1 = NextTlsIndex();
+        }
+    }
+    Out("cycles: %d handles %lu %lu %lu tls %lu %lu %lu", o.loadCycles, handles0, handles1, HandleCount(), tls0, tls1,
+        NextTlsIndex());
+    return 0;
+}
+
+std::string CurrentLogFile(const Options& o) { return o.log + "kra_MCR_Serial.01.log"; }
+
+// A start, then FreeLibrary without KRA_Finalize (a host's error path). Whether the driver still
+// holds its log shows in whether the file can be opened with no sharing at all.
+int UnloadAfterStart(Driver& d, const Options& o, HMODULE dll, HWND window) {
+    const Texts texts(o);
+    Out(texts.Start(d, window) ? "init: ok" : "init: failed");
+    FreeLibrary(dll);
+    Out("unload: done");
+    HANDLE h = CreateFileA(CurrentLogFile(o).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    Out("log file: %s", h == INVALID_HANDLE_VALUE ? "held" : "free");
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    HMODULE again = nullptr;
+    if (!Load(o.dll, d, &again)) return 3;
+    Out(texts.Start(d, window) ? "init: ok" : "init: failed");
+    const bool stopped = d.Finalize() != 0;
+    Out(stopped ? "finalize: ok" : "finalize: failed");
+    FreeLibrary(again);
+    return stopped ? 0 : 1;
+}
+
+// Another program that has the log open for reading and lets nobody write it (a viewer, a backup).
+DWORD WINAPI ReleaseAfter(void* arg) {
+    auto* hold = static_cast<std::pair<HANDLE, DWORD>*>(arg);
+    Sleep(hold->second);
+    CloseHandle(hold->first);
+    Out("log hold: released");
+    delete hold;
+    return 0;
+}
+
+void HoldLog(const Options& o) {
+    HANDLE h = CreateFileA(CurrentLogFile(o).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        Out("log hold: failed (error %lu)", GetLastError());
+        return;
+    }
+    Out("log hold: held");
+    auto* hold = new std::pair<HANDLE, DWORD>(h, static_cast<DWORD>(o.holdLog * 1000));
+    CloseHandle(CreateThread(nullptr, 0, ReleaseAfter, hold, 0, nullptr));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     Options o;
     if (!ParseArgs(argc, argv, o)) return 2;
+    if (o.loadCycles > 0) return LoadCycles(o);  // before any load of our own
     Driver d;
     HMODULE dll = nullptr;
     if (!Load(o.dll, d, &dll)) return 3;
@@ -494,6 +622,8 @@ int main(int argc, char** argv) {
     if (o.status) PrintStatus(d, "before-start");
     if (o.race > 0) return Race(d, o, window);
     if (o.unloadSeconds >= 0) return UnloadWithoutStop(d, o, dll, window);
+    if (o.unloadAfterStart) return UnloadAfterStart(d, o, dll, window);
+    if (o.holdLog > 0) HoldLog(o);
 
     bool allOk = true;
     for (int cycle = 0; cycle < (o.cycles < 1 ? 1 : o.cycles); ++cycle) {

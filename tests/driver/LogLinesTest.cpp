@@ -227,6 +227,33 @@ TEST_F(DriverLogLines, LogFolderThatCannotBeMadeStartsWithoutALog) {
 }
 
 #ifndef _WIN32
+// How many of this process's descriptors have path open.
+int OpenHandlesOf(const std::string& path) {
+    int n = 0;
+    std::error_code ec;
+    const fs::path target = fs::weakly_canonical(path, ec);
+    for (const auto& e : fs::directory_iterator("/proc/self/fd", ec))
+        if (fs::read_symlink(e.path(), ec) == target) ++n;
+    return n;
+}
+
+TEST_F(DriverLogLines, ADriverThatDidNotStartHoldsNoHandleOfItsLog) {
+    // A host may unload the DLL now without a stop: nothing of the log may stay open.
+    PortOpens(false);
+    ASSERT_FALSE(Initialize(dir));
+    const std::string path = dir + "kra_MCR_Serial.01.log";
+    EXPECT_EQ(OpenHandlesOf(path), 0);
+    KRA_EnableDevice(platform::CurrentThreadId(), 0, 0x0400 + 5);  // still logged, the file closed after it
+    EXPECT_EQ(OpenHandlesOf(path), 0);
+    EXPECT_EQ(LinesOf(Read(path)).back(), (Line{true, "      Enable Reader"}));
+    // A start that works holds its log while the reader is polled.
+    PortOpens(true);
+    ASSERT_TRUE(Initialize(dir));
+    EXPECT_EQ(OpenHandlesOf(path), 1);
+    EXPECT_EQ(KRA_Finalize(), 1);
+    EXPECT_EQ(OpenHandlesOf(path), 0);
+}
+
 // A file size limit makes every write fail like a full disk, and can be lifted again.
 class FileSizeLimit {
 public:

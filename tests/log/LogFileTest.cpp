@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <vector>
 
 #include "log/Log_Names.h"
@@ -284,6 +285,107 @@ TEST_F(LogFile, NameWithoutExtensionRotatesToo) {
     EXPECT_EQ(Names(), (std::set<std::string>{"kra.01", "kra.02"}));
     EXPECT_EQ(Read(At("kra.02")), Lines(0, 11));
     EXPECT_EQ(Read(At("kra.01")), Lines(11, 12));
+}
+
+// A clock the test moves by hand: the retry's pace without waiting for it.
+struct FakeClock {
+    int64_t now = 5000;
+    std::function<int64_t()> Fn() {
+        return [this] { return now; };
+    }
+};
+
+// The lines of a file, time stamps taken off ("" for a stamp-only line, "!" for a stamped line
+// whose stamp does not have the pattern).
+std::vector<std::string> Texts(const std::string& bytes) {
+    std::vector<std::string> lines;
+    for (size_t at = 0; at < bytes.size();) {
+        const size_t end = bytes.find("\r\n", at);
+        std::string line = bytes.substr(at, end - at);
+        if (line.size() >= 25 && std::regex_match(line.substr(0, 25), StampPattern())) line = line.substr(25);
+        lines.push_back(line);
+        at = end == std::string::npos ? bytes.size() : end + 2;
+    }
+    return lines;
+}
+
+TEST_F(LogFile, AFileThatCannotBeOpenedIsTriedAgainAtMostOnceASecondAndTellsWhatWasLost) {
+    // A folder where the file goes makes every open fail, on every system, until it is removed.
+    for (int mode : {0, 1, 2}) {
+        SCOPED_TRACE(mode);
+        const std::string names[] = {"kra.log", "kra.01.log", "kra." + Today() + ".log"};
+        const std::string file = At(names[mode]);
+        fs::create_directory(file);
+        {
+            FakeClock clock;
+            TLogFile log(At("kra.log"), 5120, 1, mode, 5, false, clock.Fn());
+            EXPECT_FALSE(log.IsOpen());
+            log.Log(1, "a", true);
+            log.Log(10, "filtered: never given", true);
+            log.WriteLine("b");
+            fs::remove(file);
+            clock.now += TLogFile::RetryMs - 1;
+            log.Log(1, "c", true);  // not tried yet: the file would open now
+            EXPECT_FALSE(Exists(file));
+            clock.now += 1;
+            log.Log(1, "d", true);
+            log.Log(1, "e", false);
+            EXPECT_TRUE(log.IsOpen());
+            EXPECT_EQ(Texts(Read(file)), (std::vector<std::string>{"      Log lines lost: 3", "d", "e"}));
+        }
+        fs::remove(file);
+    }
+}
+
+TEST_F(LogFile, EveryLossIsCountedAfresh) {
+    FakeClock clock;
+    TLogFile log(At("kra.log"), 5120, 1, 1, 5, false, clock.Fn());
+    log.KeepOpen(false);  // each line opens the file: a loss can begin at any line
+    log.Log(1, "a", false);
+    EXPECT_FALSE(log.IsOpen());  // nothing held between lines
+    fs::remove(At("kra.01.log"));
+    fs::create_directory(At("kra.01.log"));
+    log.Log(1, "lost", false);
+    fs::remove(At("kra.01.log"));
+    clock.now += TLogFile::RetryMs;
+    log.Log(1, "b", false);
+    fs::create_directory(At("kra.02.log"));  // unrelated: only 01 counts
+    log.Log(1, "c", false);
+    EXPECT_FALSE(log.IsOpen());
+    EXPECT_EQ(Texts(Read(At("kra.01.log"))), (std::vector<std::string>{"      Log lines lost: 1", "b", "c"}));
+    log.KeepOpen(true);
+    log.Log(1, "d", false);
+    EXPECT_TRUE(log.IsOpen());
+}
+
+// A file's bytes through the file layer, which takes paths of any length.
+std::string ReadThroughLayer(const std::string& path) {
+    platform::File f;
+    if (!f.Open(path, platform::FileAccess::Read, platform::ShareRead | platform::ShareWrite,
+                platform::FileDisposition::OpenExisting))
+        return "(no file)";
+    std::string bytes(1 << 16, '\0');
+    size_t done = 0;
+    f.Read(&bytes[0], bytes.size(), &done);
+    bytes.resize(done);
+    return bytes;
+}
+
+TEST_F(LogFile, FoldersOfAnyLengthAreMadeAndRotateWithoutLosingHistory) {
+    for (size_t length : {270u, 1000u}) {
+        SCOPED_TRACE(length);
+        std::string dir = At("deep" + std::to_string(length)) + char(fs::path::preferred_separator);
+        while (dir.size() < length) dir += std::string(60, 'd') + char(fs::path::preferred_separator);
+        {
+            TLogFile log(dir + "kra_MCR_Serial.log", 1, 1, 1, 5, false);  // 1 KB: the eleventh line fills it
+            EXPECT_TRUE(log.IsOpen());
+            for (int i = 0; i < 11 + 11 + 1; ++i) log.Log(1, Numbered(i), false);
+        }
+        EXPECT_EQ(ReadThroughLayer(dir + "kra_MCR_Serial.01.log"), Lines(22, 23));  // the newest line
+        EXPECT_EQ(ReadThroughLayer(dir + "kra_MCR_Serial.02.log"), Lines(11, 22));  // the previous full file
+        EXPECT_EQ(ReadThroughLayer(dir + "kra_MCR_Serial.03.log"), Lines(0, 11));
+        EXPECT_FALSE(platform::PathExists(dir + "kra_MCR_Serial.00.log"));
+    }
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #endif
 
@@ -39,6 +40,27 @@ bool IsHeld(const char* path) {
     std::lock_guard<std::mutex> g(heldLock);
     return !heldPath.empty() && heldPath == path;
 }
+
+// A system whose paths end at a length (Windows' plain paths, 260 characters): a rename or delete
+// that names a longer path fails as the system would fail it.
+size_t pathLimit = 0;
+
+bool TooLong(const char* path) {
+    std::lock_guard<std::mutex> g(heldLock);
+    return pathLimit && std::strlen(path) > pathLimit;
+}
+
+class PathLimit {
+public:
+    explicit PathLimit(size_t limit) {
+        std::lock_guard<std::mutex> g(heldLock);
+        pathLimit = limit;
+    }
+    ~PathLimit() {
+        std::lock_guard<std::mutex> g(heldLock);
+        pathLimit = 0;
+    }
+};
 
 class TailHold {
 public:
@@ -88,6 +110,24 @@ TEST_F(LogHeld, HeldCurrentFileKeepsEveryNumberedFileUntilReleased) {
     EXPECT_EQ(Read(At("kra.05.log")), history[4]);  // only the oldest went
 }
 
+#ifndef _WIN32
+TEST_F(LogHeld, RotationUsesNoNameLongerThanTheNumberedOnes) {
+    // The numbered names just fit: any longer name the rotation used would fail.
+    const PathLimit limit(At("kra.01.log").size());
+    TLogFile log(At("kra.log"), 1, 1, 1, 5, false);  // 1 KB: the eleventh line of 102 bytes fills it
+    for (int i = 0; i < 11 + 11 + 1; ++i) log.Log(1, Numbered(i), false);
+    EXPECT_EQ(Names(), (std::set<std::string>{"kra.01.log", "kra.02.log", "kra.03.log"}));
+    auto lines = [](int from, int to) {
+        std::string s;
+        for (int i = from; i < to; ++i) s += Numbered(i) + "\r\n";
+        return s;
+    };
+    EXPECT_EQ(Read(At("kra.01.log")), lines(22, 23));  // the newest line
+    EXPECT_EQ(Read(At("kra.02.log")), lines(11, 22));  // the previous full file
+    EXPECT_EQ(Read(At("kra.03.log")), lines(0, 11));
+}
+#endif
+
 }  // namespace
 
 #ifndef _WIN32
@@ -98,6 +138,10 @@ extern "C" int rename(const char* from, const char* to) {
         errno = EBUSY;
         return -1;
     }
+    if (TooLong(from) || TooLong(to)) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
     return real(from, to);
 }
 
@@ -106,6 +150,10 @@ extern "C" int unlink(const char* path) {
     static const Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "unlink"));
     if (IsHeld(path)) {
         errno = EBUSY;
+        return -1;
+    }
+    if (TooLong(path)) {
+        errno = ENAMETOOLONG;
         return -1;
     }
     return real(path);

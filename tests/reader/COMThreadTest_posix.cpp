@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -19,6 +20,7 @@
 #include "platform/Files.h"
 #include "reader/COM_Thread.h"
 #include "support/RawPty.h"
+#include "support/TempFolder.h"
 
 namespace {
 
@@ -217,7 +219,7 @@ TEST_F(PollingThread, APortIsHeldExclusivelyUntilTheThreadIsGone) {
     again.WaitFor();
 }
 
-TEST_F(PollingThread, KeepsPollingWhenTheReaderVanishes) {
+TEST_F(PollingThread, AVanishedPortIsToldOnceAndTriedAgainQuietly) {
     Told told;
     auto reader = std::make_unique<FakeReader>(13);
     const std::string path = reader->SlavePath();
@@ -225,14 +227,107 @@ TEST_F(PollingThread, KeepsPollingWhenTheReaderVanishes) {
     ASSERT_EQ(reader->NextRequest(), Poll);
     reader->Answer(CardFrame(298));
     EXPECT_EQ(NextCard(), "298");
-    reader.reset();  // both pty ends gone: reads and writes fail from now on
+    reader.reset();  // both pty ends gone: the write fails, and so does every attempt to reopen
     platform::SleepMs(2500);
     EXPECT_EQ(NextCard(0), "");
     thread.Stop();
     thread.WaitFor();
-    // The failing writes are told once, with the system's reason, however many polls fail.
-    EXPECT_EQ(told.With(" " + path), (std::vector<std::string>{"      Write error on " + path + ": " + platform::SystemErrorReason(EIO),
-                                                               "      No answer from the reader on " + path}));
+    // The loss is told once, with the system's reason, however many attempts fail after it; it
+    // is no silent reader and no failing write.
+    EXPECT_EQ(told.With(" " + path), (std::vector<std::string>{"      Reopening " + path + " after: " +
+                                                               platform::SystemErrorReason(EIO)}));
+}
+
+// The port as Wine names a USB adapter: a link that the system removes when the adapter is pulled
+// and makes again, to a new device, when it comes back.
+class ReplugPort : public PollingThread {
+protected:
+    void SetUp() override {
+        PollingThread::SetUp();
+        link_ = folder_.Dir() + "com";
+        setenv("KRA_COM16", link_.c_str(), 1);
+        Plug();
+    }
+    void Plug() {
+        reader_ = std::make_unique<RawPty>();
+        std::filesystem::remove(link_);
+        std::filesystem::create_symlink(reader_->path, link_);
+    }
+    void Unplug() {
+        std::filesystem::remove(link_);
+        reader_.reset();
+    }
+    // The next poll on the plugged reader, answered with a card.
+    bool PollAnsweredWith(uint32_t number, int timeoutMs = 5000) {
+        Bytes got;
+        while (got.size() < Poll.size()) {
+            pollfd p{reader_->master, POLLIN, 0};
+            if (poll(&p, 1, timeoutMs) <= 0) return false;
+            uint8_t b[8];
+            const ssize_t n = read(reader_->master, b, Poll.size() - got.size());
+            if (n <= 0) return false;
+            got.insert(got.end(), b, b + n);
+        }
+        const Bytes answer = CardFrame(number);
+        return got == Poll && write(reader_->master, answer.data(), answer.size()) == ssize_t(answer.size());
+    }
+    // Until a line holding `part` has been told (at most a few poll periods).
+    static bool AwaitLine(const Told& told, const std::string& part) {
+        for (int i = 0; i < 100 && told.With(part).empty(); ++i) platform::SleepMs(50);
+        return !told.With(part).empty();
+    }
+    TPortSink States() {
+        return [this](const TPortState& s) {
+            std::lock_guard<std::mutex> g(statesLock_);
+            states_.push_back(s);
+        };
+    }
+    std::vector<TPortState> StatesSeen() {
+        std::lock_guard<std::mutex> g(statesLock_);
+        return states_;
+    }
+
+    std::string link_;
+
+private:
+    TempFolder folder_;
+    std::unique_ptr<RawPty> reader_;
+    std::mutex statesLock_;
+    std::vector<TPortState> states_;
+};
+
+TEST_F(ReplugPort, APortThatComesBackIsOpenedAgainAndPolledAtOnce) {
+    Told told;
+    TCOMThread thread(16, 9600, 0, Cards(), told.Sink(), States());
+    ASSERT_TRUE(PollAnsweredWith(298));
+    EXPECT_EQ(NextCard(), "298");
+    Unplug();
+    ASSERT_TRUE(AwaitLine(told, "Reopening"));
+    platform::SleepMs(1200);  // at least one more attempt, which finds no device
+    Plug();
+    ASSERT_TRUE(PollAnsweredWith(77));
+    EXPECT_EQ(NextCard(), "77");
+    thread.Stop();
+    thread.WaitFor();
+    EXPECT_EQ(told.With(" " + link_), (std::vector<std::string>{
+                                          "      Reopening " + link_ + " after: " + platform::SystemErrorReason(EIO),
+                                          "      " + link_ + " is open again"}));
+    // Open at the start, lost with the write's code, the reopen's own failure, open again.
+    EXPECT_EQ(StatesSeen(), (std::vector<TPortState>{{true, 0}, {false, EIO}, {false, ENOENT}, {true, 0}}));
+}
+
+TEST_F(ReplugPort, AStopEndsTheWaitToReopen) {
+    Told told;
+    auto thread = std::make_unique<TCOMThread>(16, 9600, 0, Cards(), told.Sink());
+    ASSERT_TRUE(PollAnsweredWith(298));
+    Unplug();
+    ASSERT_TRUE(AwaitLine(told, "Reopening"));
+    thread->Stop();
+    thread->WaitFor();  // returns though the device is still gone
+    Plug();             // a stopped thread does not come back for it
+    EXPECT_FALSE(PollAnsweredWith(1, 1500));
+    thread.reset();
+    EXPECT_TRUE(told.With("is open again").empty());
 }
 
 TEST_F(PollingThread, TellsWhenTheReaderFallsSilentAndWhenItAnswersAgain) {

@@ -56,6 +56,24 @@ protected:
     }
 };
 
+TEST_F(SettingsStore, AFileOfAThousandCharactersIsSavedAndLoaded) {
+    // Far past the plain path limit of Windows (260): the system's long form carries it.
+    std::string dir = temp.Dir();
+    while (dir.size() < 1000) dir += std::string(60, 'd') + char(fs::path::preferred_separator);
+    ASSERT_TRUE(platform::CreateDirectories(dir));
+    SettingsFileName = dir + "host.xml";
+    Save(3, 19200, 8);
+    ReaderSettings = TReaderSettings{77, 77, 77};
+    std::vector<std::string> notes;
+    LoadSettings([&notes](const std::string& line) { notes.push_back(line); });
+    ExpectSettings(3, 19200, 8);
+    EXPECT_EQ(notes, (std::vector<std::string>{"      Settings: file " + platform::FullPathName(SettingsFileName) +
+                                               ", section Devices"}));
+    Save(4, 9600, 0);  // the replace too: its new file lies beside the old one
+    LoadSettings();
+    ExpectSettings(4, 9600, 0);
+}
+
 TEST_F(SettingsStore, NoFileGivesDefaultsAndASaveWritesTheSixLineFile) {
     LoadSettings();
     ExpectSettings(1, 9600, 0);
