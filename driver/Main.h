@@ -13,6 +13,7 @@
 
 #include "driver/kra_MCR_Serial.h"
 #include "platform/Sync.h"
+#include "reader/COM_Thread.h"
 #include "reader/Reader_Watch.h"
 #include "settings/SettingsUnit.h"
 

@@ -298,7 +298,7 @@ private:
 
 TEST_F(ReplugPort, APortThatComesBackIsOpenedAgainAndPolledAtOnce) {
     Told told;
-    TCOMThread thread(16, 9600, 0, Cards(), told.Sink(), States());
+    TCOMThread thread(16, 9600, 0, Cards(), told.Sink(), nullptr, States());
     ASSERT_TRUE(PollAnsweredWith(298));
     EXPECT_EQ(NextCard(), "298");
     Unplug();
