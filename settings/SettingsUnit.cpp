@@ -526,7 +526,7 @@ void SaveSettings(const std::string& SettingsFileName, const std::string& Settin
     } catch (const std::exception& failure) {
         throw std::runtime_error(problem + " The file could not be put back as it was: " + failure.what());
     }
-    throw std::runtime_error(problem + " The file was left as it was.");
+    throw std::runtime_error(problem + " The file was put back as it was.");
 }
 
 void SetApplicationHandle(void* appHandle) { applicationHandle = appHandle; }

@@ -500,7 +500,7 @@ TEST_F(SettingsStore, SaveThatWouldNotBeReadPutsTheFileBack) {
                       "For this driver the file ends at " + c.place +
                           ", at an end tag that closes no element: the section can only be added after that place, "
                           "where the next start would not read it. Repair the file there (remove the stray end tag or "
-                          "add its start tag), then save again. The file was left as it was.");
+                          "add its start tag), then save again. The file was put back as it was.");
         }
         EXPECT_EQ(ReadBytes(file), c.before);
         EXPECT_FALSE(fs::exists(platform::ReplacementFileName(file.string())));
