@@ -163,8 +163,9 @@ void KRA_CALL KRA_DeviceDescription(const char** NameText, const char** Descript
  * the settings file under the section given there; the rest of the file is kept. New values take
  * effect at the next KRA_Initialize; a running driver keeps its port. Call it after
  * KRA_Initialize (also after a failed one): it needs the file and section the start was given.
- * Returns when the operator closes the dialog. When the confirmed values cannot be written, a
- * message box over AppHandle names the file and the reason (the log has the line too). */
+ * Returns when the operator closes the dialog. When the confirmed values cannot be written, or
+ * the file as written would not give them to the next start (the file is then put back as it
+ * was), a message box over AppHandle names the file and the reason (the log has the line too). */
 void KRA_CALL KRA_ConfigDialog(void);
 
 /* Ordinal 10. The reason for the last failure of KRA_Initialize or KRA_Finalize, Windows-1251,

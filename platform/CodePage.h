@@ -31,6 +31,15 @@ bool SameTextIgnoreCase(std::string_view a, std::string_view b);
 std::u16string AnsiToWide(std::string_view text);
 std::string WideToAnsi(std::u16string_view text);
 
+// Windows-1251 whatever the active code page is: the texts of the driver's interface are in it.
+// One byte as Unicode (0 for 0x98, which has none); one character as a byte ("?" for none).
+char16_t Windows1251ToUnicode(unsigned char c);
+char UnicodeToWindows1251(char32_t u);
+// Windows-1251 text as UTF-8, and UTF-8 as Windows-1251 (each character or invalid byte without
+// a counterpart becomes "?").
+std::string Windows1251ToUtf8(std::string_view text);
+std::string Utf8ToWindows1251(std::string_view text);
+
 // The decimal separator of the user's locale, read at each call (LOCALE_SDECIMAL; "." natively).
 char LocaleDecimalSeparator();
 // Makes LocaleDecimalSeparator return c (0 restores the locale's own). For tests.

@@ -10,20 +10,7 @@ namespace platform {
 
 namespace {
 
-// Unicode of the bytes 0x80..0xBF (0x98 has none); 0xC0..0xFF are U+0410..U+044F.
-constexpr char16_t kHigh[64] = {
-    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021, 0x20AC, 0x2030, 0x0409, 0x2039, 0x040A,
-    0x040C, 0x040B, 0x040F, 0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x0000, 0x2122,
-    0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F, 0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6,
-    0x00A7, 0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407, 0x00B0, 0x00B1, 0x0406, 0x0456,
-    0x0491, 0x00B5, 0x00B6, 0x00B7, 0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457,
-};
-
-char16_t ToUnicode(unsigned char c) {
-    if (c < 0x80) return c;
-    if (c >= 0xC0) return static_cast<char16_t>(0x0410 + (c - 0xC0));
-    return kHigh[c - 0x80];
-}
+char16_t ToUnicode(unsigned char c) { return Windows1251ToUnicode(c); }
 
 bool IsUnicodeLetter(char16_t u) {
     if ((u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z')) return true;
@@ -84,28 +71,13 @@ std::u16string AnsiToWide(std::string_view text) {
 }
 
 std::string WideToAnsi(std::u16string_view text) {
-    static const std::array<std::pair<char16_t, unsigned char>, 64> reverse = [] {
-        std::array<std::pair<char16_t, unsigned char>, 64> r{};
-        for (int i = 0; i < 64; ++i) r[i] = {kHigh[i], static_cast<unsigned char>(0x80 + i)};
-        return r;
-    }();
     std::string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
         const char16_t u = text[i];
-        if (u < 0x80) {
-            out.push_back(static_cast<char>(u));
-        } else if (u >= 0x0410 && u <= 0x044F) {
-            out.push_back(static_cast<char>(0xC0 + (u - 0x0410)));
-        } else {
-            char mapped = '?';
-            for (const auto& [w, b] : reverse)
-                if (w == u && w != 0) mapped = static_cast<char>(b);
-            // A surrogate pair is one character: one "?".
-            if (u >= 0xD800 && u <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF)
-                ++i;
-            out.push_back(mapped);
-        }
+        out.push_back(UnicodeToWindows1251(u));
+        // A surrogate pair is one character: one "?".
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) ++i;
     }
     return out;
 }

@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "platform/CodePage.h"
 #include "platform/Files.h"
 #include "settings/SettingsForm.h"
 #include "xml/XmlBinary.h"
@@ -255,6 +256,121 @@ void WithPlaceOfStop(const std::string& path, Load load) {
     }
 }
 
+// How a file spells the names the driver looks for and writes: as the host gives them
+// (windows-1251, or no encoding declared and no byte-order mark), in UTF-8, or in another encoding
+// the driver cannot write.
+struct TNameSpelling {
+    enum TKind { AsGiven, Utf8, Foreign } Kind = AsGiven;
+    std::string Encoding;  // as the file declares it
+
+    std::string Spelled(const std::string& name) const { return Kind == Utf8 ? platform::Windows1251ToUtf8(name) : name; }
+    // A text of the file as the driver reports it (in Windows-1251).
+    std::string Reported(const std::string& text) const {
+        return Kind == Utf8 ? platform::Utf8ToWindows1251(text) : text;
+    }
+};
+
+const char Utf8Mark[] = "\xEF\xBB\xBF";
+
+bool IsBlankByte(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+TNameSpelling NameSpellingOf(std::string_view text) {
+    if (text.substr(0, 3) == Utf8Mark) return {TNameSpelling::Utf8, "UTF-8"};
+    if (text.substr(0, 5) != "<?xml" || text.size() < 6 || !IsBlankByte(text[5])) return {};
+    const std::string_view declaration = text.substr(0, text.find("?>"));
+    size_t at = 5;
+    for (;;) {
+        at = declaration.find("encoding", at);
+        if (at == std::string_view::npos) return {};
+        if (IsBlankByte(declaration[at - 1])) break;
+        ++at;
+    }
+    at += 8;
+    while (at < declaration.size() && IsBlankByte(declaration[at])) ++at;
+    if (at >= declaration.size() || declaration[at] != '=') return {};
+    ++at;
+    while (at < declaration.size() && IsBlankByte(declaration[at])) ++at;
+    if (at >= declaration.size() || (declaration[at] != '"' && declaration[at] != '\'')) return {};
+    const size_t end = declaration.find(declaration[at], at + 1);
+    if (end == std::string_view::npos) return {};
+    std::string encoding(declaration.substr(at + 1, end - at - 1)), lower = encoding;
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (lower == "utf-8" || lower == "utf8") return {TNameSpelling::Utf8, encoding};
+    if (lower == "windows-1251" || lower == "cp1251") return {TNameSpelling::AsGiven, encoding};
+    return {TNameSpelling::Foreign, encoding};
+}
+
+bool HasByteAbove127(const std::string& text) {
+    return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) > 127; });
+}
+
+// Where a load of text stops before the end without an error: at an end tag outside every
+// element, where the parser quietly ends the document. Nothing when it reads to the end.
+std::optional<size_t> QuietStopOf(const std::string& text) {
+    XmlRef<IXmlDocument> document = xml::NewXmlDocument("", "1.0");
+    xml::TXmlPositions positions;
+    try {
+        xml::LoadXmlTextWithPositions(document, text, positions);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+    size_t at = 0;  // after the last element outside every other
+    for (const xml::TXmlElementSpan& span : positions.Elements())
+        if (span.Begin >= at && span.End != xml::TXmlElementSpan::kOpen) at = static_cast<size_t>(span.End);
+    // Past it come only comments, instructions, CDATA, a DOCTYPE and text, until the stop.
+    while ((at = text.find('<', at)) != std::string::npos) {
+        if (text.compare(at, 2, "</") == 0) return at;
+        const bool comment = text.compare(at, 4, "<!--") == 0, cdata = text.compare(at, 9, "<![CDATA[") == 0;
+        const std::string close = comment ? "-->" : cdata ? "]]>" : text.compare(at, 2, "<?") == 0 ? "?>" : ">";
+        const size_t end = text.find(close, at + (comment ? 4 : cdata ? 9 : 2));
+        if (end == std::string::npos) return std::nullopt;
+        at = end + close.size();
+    }
+    return std::nullopt;
+}
+
+// "line L, column C" of a byte offset (CR, LF and CR LF each end a line).
+std::string LineAndColumn(const std::string& text, size_t offset) {
+    size_t line = 1, column = 1;
+    for (size_t i = 0; i < offset && i < text.size(); ++i) {
+        if (text[i] == '\r' || (text[i] == '\n' && (i == 0 || text[i - 1] != '\r'))) {
+            ++line;
+            column = 1;
+        } else if (text[i] != '\n') {
+            ++column;
+        }
+    }
+    return "line " + std::to_string(line) + ", column " + std::to_string(column);
+}
+
+// Why the file just written does not give the values saved when the next start reads it, in
+// words for the operator; empty when it does give them.
+std::string ReadBackProblem(const std::string& fileName, const std::string& section, const TReaderSettings& saved,
+                            const std::string& written) {
+    TReaderSettings back;
+    std::string lastNote;
+    bool fromFile = false;  // values equal to the defaults prove nothing unless the file gave them
+    try {
+        fromFile = LoadSettings(fileName, section, back, [&](const std::string& line) { lastNote = line; });
+    } catch (const std::exception& failure) {
+        return std::string("Read back as the next start reads it, the saved file does not load: ") + failure.what() +
+               ".";
+    }
+    if (fromFile && back.COM_Number == saved.COM_Number && back.Baud == saved.Baud && back.Bits == saved.Bits)
+        return {};
+    if (const std::optional<size_t> stop = QuietStopOf(written))
+        return "For this driver the file ends at " + LineAndColumn(written, *stop) +
+               ", at an end tag that closes no element: the section can only be added after that place, where the "
+               "next start would not read it. Repair the file there (remove the stray end tag or add its start tag), "
+               "then save again.";
+    const size_t from = lastNote.find_first_not_of(' ');
+    return "Read back as the next start reads it, the saved file gives COM_Number=" + std::to_string(back.COM_Number) +
+           ", Baud=" + std::to_string(back.Baud) + ", Bits=" + std::to_string(back.Bits) + " instead of " +
+           std::to_string(saved.COM_Number) + ", " + std::to_string(saved.Baud) + ", " + std::to_string(saved.Bits) +
+           (from == std::string::npos ? std::string() : " (" + lastNote.substr(from) + ")") + ".";
+}
+
 }  // namespace
 
 std::string SettingsFileText(const std::optional<std::string>& existing, const std::string& section,
@@ -275,14 +391,23 @@ std::string SettingsFileText(const std::optional<std::string>& existing, const s
     }
     TTextEditor editor(*existing, positions);
     const auto element = TTextEditor::DriverElement(settings);
+    const TNameSpelling spelling = NameSpellingOf(*existing);
+    const std::string sectionName = spelling.Spelled(section);
+    // A section name that is no name fails first.
+    XmlRef<IXmlNode> sectionNode = (root ? XmlRef<IXmlNode>(root) : XmlRef<IXmlNode>(document))->FindChildElement(sectionName);
+    if (!root || !sectionNode) {
+        if (spelling.Kind == TNameSpelling::Foreign && HasByteAbove127(section))
+            throw std::runtime_error("The file declares the encoding \"" + spelling.Encoding +
+                                     "\", in which the driver cannot write the section name " + section +
+                                     ". Add the section to the file, or keep the file in UTF-8 or windows-1251, "
+                                     "then save again. The file was left as it was.");
+    }
     if (!root) {
-        XmlRef<IXmlNode>(document)->FindChildElement(section);  // a section name that is no name fails first
-        editor.AppendRoot(TTextEditor::Wrapped(RootElementName, TTextEditor::Wrapped(section, element)));
+        editor.AppendRoot(TTextEditor::Wrapped(RootElementName, TTextEditor::Wrapped(sectionName, element)));
         return editor.Result();
     }
-    XmlRef<IXmlNode> sectionNode = root->FindChildElement(section);
     if (!sectionNode) {
-        editor.AppendChild(root, TTextEditor::Wrapped(section, element));
+        editor.AppendChild(root, TTextEditor::Wrapped(sectionName, element));
     } else if (XmlRef<IXmlNode> driver = sectionNode->FindChildElement(DriverElementName)) {
         editor.SetValues(driver, settings);
     } else {
@@ -331,9 +456,11 @@ bool LoadSettings(const std::string& SettingsFileName, const std::string& Settin
         say("no root element in " + path + ", defaults used");
         return false;
     }
-    XmlRef<IXmlNode> section = root->FindChildElement(sectionName);
+    const TNameSpelling spelling = NameSpellingOf(read.bytes);
+    XmlRef<IXmlNode> section = root->FindChildElement(spelling.Spelled(sectionName));
     if (!section) {
-        say("no section " + sectionName + " under the root " + root->NameString() + " of " + path + ", defaults used");
+        say("no section " + sectionName + " under the root " + spelling.Reported(root->NameString()) + " of " + path +
+            ", defaults used");
         return false;
     }
     XmlRef<IXmlNode> element = section->FindChildElement(DriverElementName);
@@ -345,7 +472,7 @@ bool LoadSettings(const std::string& SettingsFileName, const std::string& Settin
     for (int32_t i = 0; i < element->AttributeCount(); ++i) {
         const std::string name = element->AttrNameAt(i);
         if (std::find(std::begin(AttrNames), std::end(AttrNames), name) == std::end(AttrNames))
-            say("unknown attribute " + name + " ignored");
+            say("unknown attribute " + spelling.Reported(name) + " ignored");
     }
     int32_t* const fields[3] = {&settings.COM_Number, &settings.Baud, &settings.Bits};
     bool allFromFile = true;
@@ -361,7 +488,8 @@ bool LoadSettings(const std::string& SettingsFileName, const std::string& Settin
             *fields[i] = element->ReadIntAttr(name, *fields[i]);
         } catch (const xml::TXmlError& failure) {
             throw ESettingsError(TSettingsFailure::Value, std::string(failure.what()) + " (" + path + ": " + name + "=\"" +
-                                 xml::ValueAsText(element->ReadVarAttr(name, xml::TaggedValue())) + "\")");
+                                 spelling.Reported(xml::ValueAsText(element->ReadVarAttr(name, xml::TaggedValue()))) +
+                                 "\")");
         }
         const int32_t v = *fields[i];
         const bool offered = i == 0   ? v >= 1 && v <= 255
@@ -390,6 +518,22 @@ void SaveSettings(const std::string& SettingsFileName, const std::string& Settin
     WithPlaceOfStop(platform::FullPathName(fileName),
                     [&] { text = SettingsFileText(existing, SettingsSection, ReaderSettings); });
     platform::ReplaceFileContent(fileName, text);
+
+    // A save counts only when the next start reads the values saved; otherwise the host's own
+    // bytes go back, in one step again.
+    const std::string problem = ReadBackProblem(fileName, SettingsSection, ReaderSettings, text);
+    if (problem.empty()) return;
+    try {
+        if (existing) {
+            platform::ReplaceFileContent(fileName, *existing);
+        } else {
+            platform::FileError error;
+            if (!platform::RemoveFile(fileName, &error)) throw std::runtime_error(error.message);
+        }
+    } catch (const std::exception& failure) {
+        throw std::runtime_error(problem + " The file could not be put back as it was: " + failure.what());
+    }
+    throw std::runtime_error(problem + " The file was put back as it was.");
 }
 
 void SetApplicationHandle(void* appHandle) { applicationHandle = appHandle; }

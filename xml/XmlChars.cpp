@@ -14,7 +14,9 @@ const std::array<uint8_t, 256>& XmlCharClasses() {
             const auto ch = static_cast<char>(c);
             uint8_t bits = 0;
             if (c <= 0x20) bits |= kBlank;
-            const bool alpha = platform::IsCharAlpha(ch);
+            // Every byte above 127 stands in a name: those are also the bytes of a UTF-8 file's
+            // letters, which a UTF-8 reader takes, whatever they mean in the code page.
+            const bool alpha = c >= 0x80 || platform::IsCharAlpha(ch);
             if (ch == '_' || alpha) bits |= kNameStart | kNameChar;
             if (alpha || platform::IsCharAlphaNumeric(ch) || ch == '-' || ch == '.' || ch == ':') bits |= kNameChar;
             t[static_cast<size_t>(c)] = bits;

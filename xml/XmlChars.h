@@ -8,8 +8,8 @@ namespace xml {
 
 enum : uint8_t { kBlank = 1, kNameStart = 2, kNameChar = 4 };
 
-// Classes of the 256 bytes under the active code page, computed once per process: a name
-// starts with "_" or a letter and goes on with letters, digits, "-", ".", ":" and "_".
+// Classes of the 256 bytes, computed once per process: a name starts with "_", a letter of the
+// active code page or any byte above 127, and goes on with those, digits, "-", ".", ":" and "_".
 const std::array<uint8_t, 256>& XmlCharClasses();
 
 inline bool IsXmlNameStart(unsigned char c) { return XmlCharClasses()[c] & kNameStart; }

@@ -11,6 +11,7 @@
 #include <vector>
 #include <string>
 
+#include "platform/CodePage.h"
 #include "platform/Files.h"
 #include "settings/SettingsUnit.h"
 #include "tests/support/TempFolder.h"
@@ -404,6 +405,129 @@ TEST_F(SettingsStore, FailuresNameTheFileAndWhereInIt) {
     WriteBytes(file, "<Host><Devices><KRA_MCR_Serial COM_Number=\"2\" Baud=\"fast\"/></Devices></Host>");
     EXPECT_EQ(failure([&] { LoadSettings(); }), notANumber + " (" + path + ": Baud=\"fast\")");
     ExpectSettings(2, 9600, 0);
+}
+
+// "Устройства" as the host passes it (Windows-1251) and as a UTF-8 file spells it.
+const std::string Section1251 = "\xD3\xF1\xF2\xF0\xEE\xE9\xF1\xF2\xE2\xE0";
+const std::string SectionUtf8 = "\xD0\xA3\xD1\x81\xD1\x82\xD1\x80\xD0\xBE\xD0\xB9\xD1\x81\xD1\x82\xD0\xB2\xD0\xB0";
+const std::string Utf8Mark = "\xEF\xBB\xBF";
+// A Windows-1251 text (a literal of this file) in UTF-8.
+std::string Utf8(const std::string& text) { return platform::Windows1251ToUtf8(text); }
+
+TEST(CodePage1251, ConvertsToAndFromUtf8) {
+    EXPECT_EQ(platform::Windows1251ToUtf8(Section1251), SectionUtf8);
+    EXPECT_EQ(platform::Windows1251ToUtf8("Ёёїх\x98" "A"), "\xD0\x81\xD1\x91\xD1\x97\xD1\x85?A");  // 0x98 has no character
+    EXPECT_EQ(platform::Utf8ToWindows1251(SectionUtf8), Section1251);
+    // Characters without a byte, and broken sequences, become "?" each.
+    EXPECT_EQ(platform::Utf8ToWindows1251("\xE2\x82\xAC\xE4\xB8\xAD\xF0\x9F\x98\x80\xD0 \x80\xC0\xAF"), "\x88??? ???");
+}
+
+TEST_F(SettingsStore, SaveSpellsTheSectionInTheFilesOwnEncoding) {
+    const std::string element = "<KRA_MCR_Serial COM_Number=\"5\" Baud=\"19200\" Bits=\"8\"/>";
+    const std::string utf8Declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
+    // The host's own elements, with UTF-8 bytes that are no letters in Windows-1251 (0x85, 0x91, 0x97).
+    const std::string hostsOwn = Utf8("<Настройки>\r\n\t<Окно_ёїх Лево=\"10\"/>\r\n");
+    const std::string root = Utf8("</Настройки>");
+    const struct {
+        const char* name;
+        std::string section, before, after;
+    } cases[] = {
+        {"UTF-8 declared, section missing: added in UTF-8", Section1251, utf8Declaration + "\r\n" + hostsOwn + root,
+         utf8Declaration + "\r\n" + hostsOwn + "\t<" + SectionUtf8 + ">\r\n\t\t" + element + "\r\n\t</" + SectionUtf8 +
+             ">\r\n" + root},
+        {"UTF-8 declared, section present: only the values change", Section1251,
+         utf8Declaration + "<R><" + SectionUtf8 + "><KRA_MCR_Serial COM_Number=\"1\" Baud=\"9600\" Bits=\"0\"/></" +
+             SectionUtf8 + "></R>",
+         utf8Declaration + "<R><" + SectionUtf8 + ">" + element + "</" + SectionUtf8 + "></R>"},
+        {"byte-order mark, no declaration", Section1251, Utf8Mark + "<R><" + SectionUtf8 + "/></R>",
+         Utf8Mark + "<R><" + SectionUtf8 + ">" + element + "</" + SectionUtf8 + "></R>"},
+        {"utf8 in another case, single quotes", Section1251, "<?xml version='1.0' encoding = 'Utf8'?><R></R>",
+         "<?xml version='1.0' encoding = 'Utf8'?><R><" + SectionUtf8 + ">" + element + "</" + SectionUtf8 + "></R>"},
+        {"windows-1251 declared: as the host gives it", Section1251, Declaration + "<R></R>",
+         Declaration + "<R><" + Section1251 + ">" + element + "</" + Section1251 + "></R>"},
+        {"nothing declared, no mark: as the host gives it", Section1251, "<R></R>",
+         "<R>\r\n\t<" + Section1251 + ">\r\n\t\t" + element + "\r\n\t</" + Section1251 + ">\r\n</R>"},
+        {"another encoding, a section name in ASCII", "Devices", "<?xml version=\"1.0\" encoding=\"KOI8-R\"?><R></R>",
+         "<?xml version=\"1.0\" encoding=\"KOI8-R\"?><R><Devices>" + element + "</Devices></R>"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SettingsSection = c.section;
+        WriteBytes(file, c.before);
+        Save(5, 19200, 8);
+        EXPECT_EQ(ReadBytes(file), c.after);
+        ReaderSettings = TReaderSettings{77, 77, 77};
+        LoadSettings();
+        ExpectSettings(5, 19200, 8);
+    }
+}
+
+TEST_F(SettingsStore, AnotherEncodingRefusesANameItCannotWrite) {
+    SettingsSection = Section1251;
+    for (const std::string before : {"<?xml version=\"1.0\" encoding=\"KOI8-R\"?>\r\n<R/>",
+                                     "<?xml version=\"1.0\" encoding=\"ISO-8859-5\"?>\r\n<R><Devices/></R>",
+                                     "<?xml version=\"1.0\" encoding=\"KOI8-R\"?>\r\n"}) {
+        SCOPED_TRACE(before);
+        WriteBytes(file, before);
+        try {
+            Save(5, 19200, 8);
+            ADD_FAILURE() << "saved";
+        } catch (const std::exception& e) {
+            const std::string encoding = before.substr(30, before.find('"', 30) - 30);
+            EXPECT_EQ(std::string(e.what()), "The file declares the encoding \"" + encoding +
+                                                 "\", in which the driver cannot write the section name " + Section1251 +
+                                                 ". Add the section to the file, or keep the file in UTF-8 or "
+                                                 "windows-1251, then save again. The file was left as it was.");
+        }
+        EXPECT_EQ(ReadBytes(file), before);
+    }
+}
+
+TEST_F(SettingsStore, Utf8FileLoadsItsSectionAndReportsItsNamesInWindows1251) {
+    SettingsSection = Section1251;
+    WriteBytes(file, Utf8Mark + Utf8("<Настройки><Окно_ёїх/><Устройства><KRA_MCR_Serial COM_Number=\"7\" "
+                                     "Baud=\"57600\" Bits=\"16\" Порт=\"1\"/></Устройства></Настройки>"));
+    std::vector<std::string> lines;
+    LoadSettings([&](const std::string& line) { lines.push_back(line); });
+    ExpectSettings(7, 57600, 16);
+    EXPECT_EQ(lines.back(), "      Settings: unknown attribute Порт ignored");
+
+    WriteBytes(file, "<?xml version=\"1.0\" encoding=\"utf-8\"?>" + Utf8("<Настройки/>"));
+    LoadSettings([&](const std::string& line) { lines.push_back(line); });
+    EXPECT_EQ(lines.back(), "      Settings: no section Устройства under the root Настройки of " +
+                                platform::FullPathName(file.string()) + ", defaults used");
+}
+
+TEST_F(SettingsStore, SaveThatWouldNotBeReadPutsTheFileBack) {
+    // An end tag before the root ends the load there: a root added after everything is never read.
+    const struct {
+        std::string before, place;
+    } cases[] = {
+        {Declaration + "</XML><XML><Devices><KRA_MCR_Serial COM_Number=\"1\" Baud=\"9600\" Bits=\"0\"/></Devices></XML>",
+         "line 1, column 46"},
+        {Declaration + "\r\n<!-- </not this> -->\r\n  </Host>\r\n<Host/>\r\n", "line 3, column 3"},
+    };
+    // The defaults too: a file the next start does not read gives them as well, and proves nothing.
+    const TReaderSettings saved[] = {{5, 19200, 8}, {1, 9600, 0}};
+    for (const auto& c : cases)
+    for (const auto& v : saved) {
+        SCOPED_TRACE(c.before + " saving COM" + std::to_string(v.COM_Number));
+        WriteBytes(file, c.before);
+        try {
+            Save(v.COM_Number, v.Baud, v.Bits);
+            ADD_FAILURE() << "saved";
+        } catch (const std::exception& e) {
+            EXPECT_EQ(std::string(e.what()),
+                      "For this driver the file ends at " + c.place +
+                          ", at an end tag that closes no element: the section can only be added after that place, "
+                          "where the next start would not read it. Repair the file there (remove the stray end tag or "
+                          "add its start tag), then save again. The file was put back as it was.");
+        }
+        EXPECT_EQ(ReadBytes(file), c.before);
+        EXPECT_FALSE(fs::exists(platform::ReplacementFileName(file.string())));
+        LoadSettings();
+        ExpectSettings(1, 9600, 0);
+    }
 }
 
 TEST_F(SettingsStore, ReadWholeFileGivesTheBytesAsTheyAre) {

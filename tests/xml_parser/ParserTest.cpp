@@ -110,6 +110,17 @@ const Case kCases[] = {
     {"<!DOCTYPE x", "{}", "Ожидается \">\""},
     // Names of the code page: Cyrillic letters start and continue names.
     {"<Имя атр-1.б:в_г='Ё'/>", "{E(Имя атр-1.б:в_г=256:\"Ё\")}", ""},
+    // Every byte above 127 starts and continues a name, also those that are no letters of the
+    // code page: a UTF-8 file's letters are made of them ("Устройства", "ёїх" in UTF-8 here).
+    {"<\x85\x91-\x97\x98\xA0 \xFF\x80='1'/>", "{E(\x85\x91-\x97\x98\xA0 \xFF\x80=256:\"1\")}", ""},
+    {"<\xD0\xA3\xD1\x81\xD1\x82\xD1\x80\xD0\xBE\xD0\xB9\xD1\x81\xD1\x82\xD0\xB2\xD0\xB0>"
+     "<\xD1\x91\xD1\x97\xD1\x85/></\xD0\xA3\xD1\x81\xD1\x82\xD1\x80\xD0\xBE\xD0\xB9\xD1\x81\xD1\x82\xD0\xB2\xD0\xB0>",
+     "{E(\xD0\xA3\xD1\x81\xD1\x82\xD1\x80\xD0\xBE\xD0\xB9\xD1\x81\xD1\x82\xD0\xB2\xD0\xB0){E(\xD1\x91\xD1\x97\xD1\x85)}}", ""},
+    // Below 128 the rules stay: no digit, "-", "." or DEL starts a name, DEL continues none.
+    {"<a\x7F/>", "{}", "Некорретный символ в имени элемента"},
+    {"<\x7F" "a/>", "{}", "Имя должно начинаться с буквы или \"_\""},
+    {"<-a/>", "{}", "Имя должно начинаться с буквы или \"_\""},
+    {"<a \x80" "b='1' \x7F/>", "{E(a \x80" "b=256:\"1\")}", "Ожидается \">\""},
 };
 
 TEST(XmlParser, EachInputYieldsItsNodesAndItsMessage) {
