@@ -35,6 +35,9 @@ public:
     // system's error code; a port another driver holds gives the sharing violation (32 on
     // Windows, EBUSY on POSIX). A refused setting is ignored.
     bool Open(const std::string& devicePath, int32_t baudRate, uint32_t* error = nullptr);
+    // After a successful Open: 0 when the line took baudRate, else the system's error code of the
+    // refused setting (the line then runs at the speed it had).
+    uint32_t SpeedError() const;
 
     // Reads up to count bytes: returns what arrived before the time-outs ran out, 0 on any
     // failure or after Cancel. Bytes that arrive later stay queued for the next read.
