@@ -2,8 +2,8 @@
 // the Windows reader_sim. It makes two pty pairs, publishes their slave sides as two links (the
 // host's port and the reader's port) and passes bytes between them. A pty carries bytes at any
 // speed, so a scan that tries speeds would find a reader at the first one; with --baud B the
-// relay passes bytes only while the host's side is set to B (the pty's terminal settings show
-// the speed Wine set), and drops them otherwise, as a real line at the wrong speed garbles them.
+// relay passes bytes only while both sides are set to B (a pty's terminal settings show the
+// speed Wine set), and drops them otherwise, as a real line at the wrong speed garbles them.
 //   pty_relay --host-link PATH --reader-link PATH [--baud B]
 // Runs until SIGINT or SIGTERM, then removes its links.
 #include <fcntl.h>
@@ -100,18 +100,19 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "pty_relay: %s <-> %s%s\n", hostLink.c_str(), readerLink.c_str(),
                  baud ? (" at " + std::to_string(baud) + " baud only").c_str() : "");
 
-    long lastSpeed = -1;
+    long lastHost = -1, lastReader = -1;
     while (!stopRequested) {
         pollfd fds[2] = {{host.master, POLLIN, 0}, {reader.master, POLLIN, 0}};
         int r = poll(fds, 2, 200);
         if (r < 0 && errno != EINTR) break;
         if (r <= 0) continue;
-        const long speed = SpeedOf(host.slave);
-        if (speed != lastSpeed) {
-            std::fprintf(stderr, "pty_relay: host side at %ld baud\n", speed);
-            lastSpeed = speed;
+        const long hostSpeed = SpeedOf(host.slave), readerSpeed = SpeedOf(reader.slave);
+        if (hostSpeed != lastHost || readerSpeed != lastReader) {
+            std::fprintf(stderr, "pty_relay: host side at %ld baud, reader side at %ld baud\n", hostSpeed, readerSpeed);
+            lastHost = hostSpeed;
+            lastReader = readerSpeed;
         }
-        const bool pass = baud == 0 || speed == baud;
+        const bool pass = baud == 0 || (hostSpeed == baud && readerSpeed == baud);
         for (int k = 0; k < 2; ++k) {
             if (!(fds[k].revents & POLLIN)) continue;
             char buf[512];
