@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <stdexcept>
@@ -35,11 +36,18 @@ constexpr int ExitUsage = 3;     // the command line is not understood
 constexpr uint32_t PollPauseMs = 1000;  // the driver's pause between two polls
 constexpr int FindPolls = 2;
 
+// One line to standard output, at once. Windows' own texts (its error messages) are in the ANSI
+// code page; a console shows the OEM one, so they are converted for a console and left as they
+// are for a file or a pipe.
 void Out(const char* format, ...) {
+    char line[4096];
     va_list args;
     va_start(args, format);
-    std::vfprintf(stdout, format, args);
+    std::vsnprintf(line, sizeof line, format, args);
     va_end(args);
+    if (GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) == FILE_TYPE_CHAR)
+        CharToOemBuffA(line, line, static_cast<DWORD>(std::strlen(line)));
+    std::fputs(line, stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
 }
@@ -381,14 +389,22 @@ int Save(const std::vector<std::string>& args) {
 
     TReaderSettings before;
     const bool existed = platform::PathExists(file);
+    // A value the driver cannot read (Baud="fast") is what a technician comes to mend: the save
+    // goes ahead and says what the file held; a file that does not parse stops it.
+    std::string unreadable;
     try {
         LoadSettings(file, section, before);
-        if (!bitsGiven) wanted.Bits = before.Bits;
+    } catch (const std::exception& e) {
+        unreadable = e.what();
+    }
+    if (!bitsGiven) wanted.Bits = before.Bits;
+    try {
         SaveSettings(file, section, wanted);
     } catch (const std::exception& e) {
         Out("not saved: %s", e.what());
         return ExitFailed;
     }
+    if (!unreadable.empty()) Out("the file held a value the driver could not read: %s", unreadable.c_str());
     const auto tell = [&](const char* name, int32_t was, int32_t now) {
         if (!existed) Out("%s: %d", name, now);
         else if (was == now) Out("%s: %d, unchanged", name, now);
