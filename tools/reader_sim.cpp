@@ -7,6 +7,7 @@
 // source it plays it on a COM port, one end of a virtual null-modem pair, through the driver's
 // own serial layer.
 #ifdef _WIN32
+#include "platform/Files.h"
 #include "platform/Serial.h"
 #else
 #include <fcntl.h>
@@ -327,8 +328,9 @@ public:
         if (name.rfind("\\\\.\\", 0) != 0) name = "\\\\.\\" + name;
         uint32_t error = 0;
         if (!port.Open(name, o.baud, &error))
-            Fail("cannot open " + o.port + ": error " + std::to_string(error) + (error == 2 ? " (no such port)" : ""));
-        if (port.SpeedError()) Fail(o.port + " does not take " + std::to_string(o.baud) + " baud");
+            Fail("cannot open " + o.port + ": " + platform::SystemErrorReason(error));
+        if (uint32_t refused = port.SpeedError())
+            Fail(o.port + " does not take " + std::to_string(o.baud) + " baud: " + platform::SystemErrorReason(refused));
         Log("reader on %s at %d baud", o.port.c_str(), o.baud);
     }
     // What arrived: the port's own time-outs bound the wait (about half a second when silent).
