@@ -38,6 +38,9 @@ public:
     // Closes the device (the events stay, and so does a Cancel); Open may follow. Only from the
     // thread that reads and writes, never while a read or write runs.
     void Close();
+    // After a successful Open: 0 when the line took baudRate, else the system's error code of the
+    // refused setting (the line then runs at the speed it had).
+    uint32_t SpeedError() const;
 
     // Reads up to count bytes: returns what arrived before the time-outs ran out, 0 on any
     // failure or after Cancel. Bytes that arrive later stay queued for the next read. *error,

@@ -48,6 +48,7 @@ struct SerialPort::Impl {
     int fd = -1;
     int wakeRead = -1, wakeWrite = -1;  // the two "events": one pipe serves both directions
     std::atomic<bool> cancelled{false};
+    uint32_t speedError = 0;
 
     // Waits until fd is ready for `events`, the deadline passes, or Cancel wakes us.
     // 1 ready, 0 timed out, -1 cancelled or failed.
@@ -114,8 +115,10 @@ bool SerialPort::Open(const std::string& devicePath, int32_t baudRate, uint32_t*
         if (speed_t speed = SpeedOf(baudRate); speed != B0) {
             cfsetispeed(&tio, speed);
             cfsetospeed(&tio, speed);
+        } else {
+            impl_->speedError = EINVAL;
         }
-        tcsetattr(fd, TCSANOW, &tio);
+        if (tcsetattr(fd, TCSANOW, &tio) != 0 && impl_->speedError == 0) impl_->speedError = static_cast<uint32_t>(errno);
     }
     int lines = TIOCM_DTR;
     ioctl(fd, TIOCMBIS, &lines);
@@ -123,6 +126,8 @@ bool SerialPort::Open(const std::string& devicePath, int32_t baudRate, uint32_t*
     ioctl(fd, TIOCMBIC, &lines);
     return true;
 }
+
+uint32_t SerialPort::SpeedError() const { return impl_->speedError; }
 
 uint32_t SerialPort::Read(void* buffer, uint32_t count, uint32_t* error) {
     uint32_t failure = 0;

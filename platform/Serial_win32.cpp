@@ -14,6 +14,7 @@ struct SerialPort::Impl {
     OVERLAPPED ReadOverlapped{};
     OVERLAPPED WriteOverlapped{};
     std::atomic<bool> cancelled{false};
+    uint32_t speedError = 0;
 
     // Waits for an operation that went pending. A wait that Cancel cut short by signalling the
     // event leaves the operation running on the caller's buffer: cancel it and wait for its
@@ -107,9 +108,11 @@ bool SerialPort::Open(const std::string& devicePath, int32_t baudRate, uint32_t*
     dcb.fRtsControl = RTS_CONTROL_DISABLE;
     dcb.fAbortOnError = FALSE;
     dcb.fDummy2 = 0;
-    SetCommState(impl_->PortHandle, &dcb);
+    impl_->speedError = SetCommState(impl_->PortHandle, &dcb) ? 0 : GetLastError();
     return true;
 }
+
+uint32_t SerialPort::SpeedError() const { return impl_->speedError; }
 
 uint32_t SerialPort::Read(void* buffer, uint32_t count, uint32_t* error) {
     uint32_t failure = 0;

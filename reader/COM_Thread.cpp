@@ -31,8 +31,7 @@ TCOMThread::TCOMThread(int32_t PortNumber, int32_t BaudRate, int32_t Bits, TCard
       Thread([this] { Execute(); }),
       PortNumber(PortNumber),
       BaudRate(BaudRate),
-      Bits(static_cast<uint32_t>(Bits)) {
-    if (this->Bits > 32) this->Bits = 24;  // negative values too
+      Bits(AppliedBits(Bits)) {
     OpenPort();  // on failure the members unwind: the suspended thread ends unrun, the events close
     Thread.Resume();
     Started = true;

@@ -38,20 +38,27 @@ bool SendPoll(IByteLink& link) {
     return link.WritePort(frame.data(), static_cast<uint32_t>(frame.size()));
 }
 
-bool ReadAnswer(IByteLink& link, TAnswerBuffer& AnswerBuffer, uint32_t& length, const TLineSink& log) {
-    if (link.ReadPort(AnswerBuffer.data(), HeaderSize) < HeaderSize) return false;  // silence, not logged
+TAnswerVerdict JudgeAnswer(IByteLink& link, TAnswerBuffer& AnswerBuffer, uint32_t& length, const TLineSink& log) {
+    // Silence and frames cut short are not logged: the reader watch tells a lasting silence.
+    const uint32_t header = link.ReadPort(AnswerBuffer.data(), HeaderSize);
+    if (header == 0) return TAnswerVerdict::Silence;
+    if (header < HeaderSize) return TAnswerVerdict::CutShort;
     const uint32_t dataLength = AnswerBuffer[2];
     length = dataLength + FrameOverhead;
     if (AnswerBuffer[0] != StartByte || dataLength == 0 || dataLength > MaxDataLength) {
         HandleGarbage(link, AnswerBuffer, log);
-        return false;
+        return TAnswerVerdict::Garbage;
     }
     const uint32_t rest = length - HeaderSize;
-    if (link.ReadPort(AnswerBuffer.data() + HeaderSize, rest) < rest) return false;  // cut short, not logged
+    if (link.ReadPort(AnswerBuffer.data() + HeaderSize, rest) < rest) return TAnswerVerdict::CutShort;
     if (length > 7) TraceBytes(1, AnswerBuffer.data(), length, log);
-    if (CalcLRC(AnswerBuffer.data() + 1, static_cast<uint16_t>(length - 2)) == 0) return true;
+    if (CalcLRC(AnswerBuffer.data() + 1, static_cast<uint16_t>(length - 2)) == 0) return TAnswerVerdict::Accepted;
     log(0, "...bad LRC");
-    return false;
+    return TAnswerVerdict::BadLRC;
+}
+
+bool ReadAnswer(IByteLink& link, TAnswerBuffer& AnswerBuffer, uint32_t& length, const TLineSink& log) {
+    return JudgeAnswer(link, AnswerBuffer, length, log) == TAnswerVerdict::Accepted;
 }
 
 void TraceBytes(int code, const uint8_t* bytes, uint32_t count, const TLineSink& log) {

@@ -33,7 +33,13 @@ std::array<uint8_t, 8> PollFrame();
 
 bool SendPoll(IByteLink& link);
 
-// Reads one answer into AnswerBuffer and judges it; on true, length is the frame's size.
+// What reading one answer came to: nothing at all, fewer bytes than the frame needs, a header
+// that begins no frame (the line then flushed), a wrong check byte, or a frame to accept.
+enum class TAnswerVerdict { Accepted, Silence, CutShort, Garbage, BadLRC };
+
+// Reads one answer into AnswerBuffer and judges it; on Accepted, length is the frame's size.
+TAnswerVerdict JudgeAnswer(IByteLink& link, TAnswerBuffer& AnswerBuffer, uint32_t& length, const TLineSink& log);
+// JudgeAnswer, true for an accepted answer only: the poll cycle's read.
 bool ReadAnswer(IByteLink& link, TAnswerBuffer& AnswerBuffer, uint32_t& length, const TLineSink& log);
 
 // Hex trace of bytes: a direction mark ("<" for code 0, ">" for 1), then " XX" per byte,
@@ -46,6 +52,9 @@ constexpr bool CarriesCardNumber(uint32_t length) { return length > 10; }
 
 // The card number of an accepted answer that carries one: offsets 5..8, lowest byte first.
 uint32_t CardNumberField(const TAnswerBuffer& AnswerBuffer);
+
+// The Bits setting as the poll cycle applies it: 0 to 32 as they are, any other value as 24.
+constexpr uint32_t AppliedBits(int32_t Bits) { return Bits < 0 || Bits > 32 ? 24u : static_cast<uint32_t>(Bits); }
 
 // Keeps the low Bits bits (0 and 32: all of them), as unsigned decimal text.
 std::string CardNumberText(uint32_t number, uint32_t Bits);

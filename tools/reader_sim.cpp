@@ -1,15 +1,23 @@
-// reader_sim: a simulated MIFARE card reader on a pseudo-terminal. It answers each poll frame
-// of the driver (AA 00 03 25 26 01 01 BB) with the next step of a script: a card, no card,
-// silence, garbage, a bad check byte, a frame cut short, random bytes. Integrators use it to run
-// their host against the real DLL under Wine without a reader; the end-to-end tests and the
-// demo drive it the same way. Everything it receives and sends is logged, one line per event.
+// reader_sim: a simulated MIFARE card reader. It answers each poll frame of the driver
+// (AA 00 03 25 26 01 01 BB) with the next step of a script: a card, no card, silence, garbage, a
+// bad check byte, a frame cut short, random bytes. Integrators use it to run their host against
+// the real DLL without a reader; the end-to-end tests and the demo drive it the same way.
+// Everything it receives and sends is logged, one line per event.
+// On Linux it plays the reader on a pseudo-terminal (or a tty); built for Windows from this same
+// source it plays it on a COM port, one end of a virtual null-modem pair, through the driver's
+// own serial layer.
+#ifdef _WIN32
+#include "platform/Files.h"
+#include "platform/Serial.h"
+#else
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+#endif
+#include <signal.h>
 
 #include <cerrno>
 #include <chrono>
@@ -23,6 +31,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -33,6 +42,19 @@ const Bytes PollFrame{0xAA, 0x00, 0x03, 0x25, 0x26, 0x01, 0x01, 0xBB};
 
 void Usage() {
     std::puts(
+#ifdef _WIN32
+        "reader_sim - a simulated MIFARE card reader on a COM port\n"
+        "\n"
+        "usage: reader_sim.exe --port COMn [options] [STEP...]\n"
+        "\n"
+        "The reader answers each poll frame it receives (AA 00 03 25 26 01 01 BB) with the next\n"
+        "step of the script. Give it one end of a virtual null-modem pair (two COM ports joined\n"
+        "by a driver such as com0com) and give the host's settings the other end.\n"
+        "\n"
+        "options:\n"
+        "  --port COMn      the COM port to answer on\n"
+        "  --baud B         the line's speed (default 9600)\n"
+#else
         "reader_sim - a simulated MIFARE card reader on a pseudo-terminal\n"
         "\n"
         "usage: reader_sim [options] [STEP...]\n"
@@ -45,10 +67,11 @@ void Usage() {
         "  --link PATH      make a pty pair, hold its master side and publish the other side's name\n"
         "                   as the symlink PATH (re-created when the simulator starts again)\n"
         "  --device PATH    answer on an existing tty instead, e.g. one end of a socat pair\n"
+#endif
         "  --after STEP     what to answer once the script is done (default: nocard)\n"
         "  --loop           start the script again after its last step\n"
         "  --exit-after N   exit once N polls have been answered\n"
-        "  --seconds S      exit after S seconds (default: until SIGINT or SIGTERM)\n"
+        "  --seconds S      exit after S seconds (default: until Ctrl+C)\n"
         "  --delay MS       wait MS milliseconds between a poll and its answer (default 0)\n"
         "  --gap MS         wait MS milliseconds between two bytes of an answer (default 0)\n"
         "  --stream RATE    ignore the script: send random bytes at RATE bytes a second, all the time\n"
@@ -68,14 +91,20 @@ void Usage() {
         "  hex:HEX          the bytes HEX as they are (blanks allowed: hex:'AA 00 00')\n"
         "  garbage[:K]      K random bytes (default 16) that do not start with AA\n"
         "  random[:K]       K random bytes (default 64)\n"
+#ifndef _WIN32
         "  stall:MS         no answer, and the line takes nothing from the host for MS milliseconds:\n"
         "                   the host's writes time out (--link only)\n"
+#endif
         "\n"
         "log lines: '<seconds> poll #<n> -> <step>: <hex> last=<us>' where last is the time the\n"
         "answer's last byte was written (microseconds since 1970). In --stream mode every valid\n"
         "card frame that happens to occur in the random bytes is logged as 'stream card: N'.\n"
         "\n"
+#ifdef _WIN32
+        "example: reader_sim.exe --port COM6 card:298*3 silence nocard*2 badlrc:298 card:4294967295");
+#else
         "example: reader_sim --link /tmp/kra/reader card:298*3 silence nocard*2 badlrc:298 card:4294967295");
+#endif
 }
 
 volatile sig_atomic_t stopRequested = 0;
@@ -148,8 +177,10 @@ uint8_t Lrc(const Bytes& b, size_t from, size_t to) {
 }
 
 Bytes FrameAround(const Bytes& data) {
-    Bytes f{0xAA, 0x00, static_cast<uint8_t>(data.size())};
-    f.insert(f.end(), data.begin(), data.end());
+    Bytes f;
+    f.reserve(data.size() + 5);
+    for (uint8_t b : {uint8_t(0xAA), uint8_t(0x00), static_cast<uint8_t>(data.size())}) f.push_back(b);
+    for (uint8_t b : data) f.push_back(b);
     f.push_back(Lrc(f, 1, f.size()));
     f.push_back(0xBB);
     return f;
@@ -223,7 +254,8 @@ Bytes Render(const Step& s) {
 }
 
 struct Options {
-    std::string link, device, logPath;
+    std::string link, device, port, logPath;
+    int32_t baud = 9600;
     std::vector<Step> script;
     Step after = ParseStep("nocard");
     bool loop = false, quiet = false;
@@ -247,6 +279,8 @@ Options ParseArgs(int argc, char** argv) {
             std::exit(0);
         } else if (a == "--link") o.link = value();
         else if (a == "--device") o.device = value();
+        else if (a == "--port") o.port = value();
+        else if (a == "--baud") o.baud = static_cast<int32_t>(Number(value()));
         else if (a == "--after") o.after = ParseStep(value());
         else if (a == "--loop") o.loop = true;
         else if (a == "--exit-after") o.exitAfter = Number(value());
@@ -269,13 +303,54 @@ Options ParseArgs(int argc, char** argv) {
             for (long k = 0; k < repeat; ++k) o.script.push_back(s);
         }
     }
+#ifdef _WIN32
+    if (o.port.empty() || !o.link.empty() || !o.device.empty()) Fail("give the port with --port COMn");
+#else
+    if (!o.port.empty()) Fail("--port is for the Windows reader_sim.exe; here give --link PATH or --device PATH");
     if (o.link.empty() == o.device.empty()) Fail("give one of --link PATH and --device PATH");
+#endif
     // A stall stops the output of the host's side, which only a simulator holding that side can do.
     auto stalls = [](const Step& s) { return s.kind == "stall"; };
     if (o.link.empty() && (stalls(o.after) || std::any_of(o.script.begin(), o.script.end(), stalls)))
         Fail("stall needs --link");
     return o;
 }
+
+void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+#ifdef _WIN32
+
+// The reader's end of the line: a COM port opened as the driver opens its own.
+class Line {
+public:
+    explicit Line(const Options& o) {
+        std::string name = o.port;
+        if (name.rfind("\\\\.\\", 0) != 0) name = "\\\\.\\" + name;
+        uint32_t error = 0;
+        if (!port.Open(name, o.baud, &error))
+            Fail("cannot open " + o.port + ": " + platform::SystemErrorReason(error));
+        if (uint32_t refused = port.SpeedError())
+            Fail(o.port + " does not take " + std::to_string(o.baud) + " baud: " + platform::SystemErrorReason(refused));
+        Log("reader on %s at %d baud", o.port.c_str(), o.baud);
+    }
+    // What arrived: the port's own time-outs bound the wait (about half a second when silent).
+    long Receive(uint8_t* buffer, size_t size, int /*waitMs*/) {
+        return static_cast<long>(port.Read(buffer, static_cast<uint32_t>(std::min<size_t>(size, 16))));
+    }
+    bool Send(const uint8_t* data, size_t size) { return port.Write(data, static_cast<uint32_t>(size)); }
+    // What the random stream could put on the line now.
+    long SendSome(const uint8_t* data, size_t size) { return Send(data, size) ? static_cast<long>(size) : -1; }
+    // The host's speed is not to be seen from this end of a null-modem pair.
+    int HostSpeed() const { return 0; }
+    bool SpeedVisible() const { return false; }
+    void Stall() {}
+    void Resume() {}
+
+private:
+    platform::SerialPort port;
+};
+
+#else
 
 void RawMode(int fd) {
     termios tio{};
@@ -285,48 +360,124 @@ void RawMode(int fd) {
     tcsetattr(fd, TCSANOW, &tio);
 }
 
-int LineSpeed(int fd) {
-    termios tio{};
-    if (tcgetattr(fd, &tio) != 0) return 0;
-    switch (cfgetospeed(&tio)) {
-        case B1200: return 1200;
-        case B2400: return 2400;
-        case B4800: return 4800;
-        case B9600: return 9600;
-        case B19200: return 19200;
-        case B38400: return 38400;
-        case B57600: return 57600;
-        case B115200: return 115200;
-        default: return 0;
-    }
-}
-
 bool WaitWritable(int fd, int ms) {
     pollfd p{fd, POLLOUT, 0};
     return poll(&p, 1, ms) > 0 && (p.revents & POLLOUT);
 }
 
-// Writes all bytes (waiting while the line is full); false when the line is gone.
-bool WriteAll(int fd, const uint8_t* data, size_t size) {
-    size_t done = 0;
-    while (done < size) {
-        ssize_t n = write(fd, data + done, size - done);
-        if (n > 0) {
-            done += static_cast<size_t>(n);
-        } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-            if (stopRequested || !WaitWritable(fd, 1000)) return false;
+// The reader's end of the line: the master side of a pty pair made here (--link), or a tty.
+class Line {
+public:
+    explicit Line(const Options& o) : link(o.link) {
+        if (!o.link.empty()) {
+            int slave = -1;
+            char name[256];
+            if (openpty(&fd, &slave, name, nullptr, nullptr) != 0) Fail(std::string("openpty: ") + std::strerror(errno));
+            RawMode(slave);
+            // The slave stays open here as well: the line does not hang up while the host has it closed.
+            holdSlave = slave;
+            ptyName = name;
+            std::string tmp = o.link + ".new";
+            unlink(tmp.c_str());
+            if (symlink(name, tmp.c_str()) != 0 || rename(tmp.c_str(), o.link.c_str()) != 0)
+                Fail("cannot make the link " + o.link + ": " + std::strerror(errno));
+            Log("reader on %s (link %s)", name, o.link.c_str());
         } else {
-            return false;
+            fd = open(o.device.c_str(), O_RDWR | O_NOCTTY);
+            if (fd < 0) Fail("cannot open " + o.device + ": " + std::strerror(errno));
+            RawMode(fd);
+            Log("reader on %s", o.device.c_str());
+            const char* tty = ttyname(fd);
+            speedVisible = !(tty && std::strncmp(tty, "/dev/pts/", 9) == 0);  // a real port has one speed
+        }
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    }
+    ~Line() {
+        if (holdSlave >= 0) close(holdSlave);
+        close(fd);
+        if (!link.empty()) {
+            // Remove the link only if it still names our pty: a newer simulator may own it now.
+            char target[256] = {};
+            ssize_t len = readlink(link.c_str(), target, sizeof target - 1);
+            if (len > 0 && ptyName == target) unlink(link.c_str());
         }
     }
-    return true;
-}
+    Line(const Line&) = delete;
+    Line& operator=(const Line&) = delete;
 
-bool SendAnswer(int fd, const Bytes& b, int gapMs) {
-    if (gapMs <= 0) return WriteAll(fd, b.data(), b.size());
+    // What arrived within waitMs: bytes, 0 for none, -1 when the line is gone.
+    long Receive(uint8_t* buffer, size_t size, int waitMs) {
+        pollfd p{fd, POLLIN, 0};
+        int r = poll(&p, 1, waitMs);
+        if (r < 0 && errno != EINTR) return -1;
+        if (r <= 0 || !(p.revents & (POLLIN | POLLHUP | POLLERR))) return 0;
+        ssize_t n = read(fd, buffer, size);
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) return 0;
+        if (n <= 0) {
+            Log("line gone: %s", n == 0 ? "end of file" : std::strerror(errno));
+            return -1;
+        }
+        return static_cast<long>(n);
+    }
+    // Writes all bytes (waiting while the line is full); false when the line is gone.
+    bool Send(const uint8_t* data, size_t size) {
+        size_t done = 0;
+        while (done < size) {
+            ssize_t n = write(fd, data + done, size - done);
+            if (n > 0) {
+                done += static_cast<size_t>(n);
+            } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+                if (stopRequested || !WaitWritable(fd, 1000)) return false;
+            } else {
+                return false;
+            }
+        }
+        return true;
+    }
+    // What the full line takes of the random stream now; -1 when the line is gone.
+    long SendSome(const uint8_t* data, size_t size) {
+        ssize_t n = write(fd, data, size);
+        if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            Log("line gone: %s", std::strerror(errno));
+            return -1;
+        }
+        return n > 0 ? static_cast<long>(n) : 0;
+    }
+    // The host's setting shows on the pty pair made here; the far end of someone else's pty
+    // (socat) only shows its own, which says nothing of the host's.
+    bool SpeedVisible() const { return speedVisible; }
+    int HostSpeed() const {
+        termios tio{};
+        if (!speedVisible || tcgetattr(holdSlave >= 0 ? holdSlave : fd, &tio) != 0) return 0;
+        switch (cfgetospeed(&tio)) {
+            case B1200: return 1200;
+            case B2400: return 2400;
+            case B4800: return 4800;
+            case B9600: return 9600;
+            case B19200: return 19200;
+            case B38400: return 38400;
+            case B57600: return 57600;
+            case B115200: return 115200;
+            default: return 0;
+        }
+    }
+    // The host's output stops: its writes find no room and time out.
+    void Stall() { tcflow(holdSlave, TCOOFF); }
+    void Resume() { tcflow(holdSlave, TCOON); }
+
+private:
+    int fd = -1, holdSlave = -1;
+    bool speedVisible = true;
+    std::string link, ptyName;
+};
+
+#endif
+
+bool SendAnswer(Line& line, const Bytes& b, int gapMs) {
+    if (gapMs <= 0) return line.Send(b.data(), b.size());
     for (size_t i = 0; i < b.size(); ++i) {
-        if (i) usleep(static_cast<useconds_t>(gapMs) * 1000);
-        if (!WriteAll(fd, &b[i], 1)) return false;
+        if (i) SleepMs(gapMs);
+        if (!line.Send(&b[i], 1)) return false;
     }
     return true;
 }
@@ -366,34 +517,12 @@ int main(int argc, char** argv) {
     }
     signal(SIGINT, OnSignal);
     signal(SIGTERM, OnSignal);
+#ifndef _WIN32
     signal(SIGHUP, OnSignal);
     signal(SIGPIPE, SIG_IGN);
+#endif
 
-    int fd = -1, holdSlave = -1;
-    bool speedVisible = true;
-    std::string ptyName;
-    if (!o.link.empty()) {
-        int slave = -1;
-        char name[256];
-        if (openpty(&fd, &slave, name, nullptr, nullptr) != 0) Fail(std::string("openpty: ") + std::strerror(errno));
-        RawMode(slave);
-        // The slave stays open here as well: the line does not hang up while the host has it closed.
-        holdSlave = slave;
-        ptyName = name;
-        std::string tmp = o.link + ".new";
-        unlink(tmp.c_str());
-        if (symlink(name, tmp.c_str()) != 0 || rename(tmp.c_str(), o.link.c_str()) != 0)
-            Fail("cannot make the link " + o.link + ": " + std::strerror(errno));
-        Log("reader on %s (link %s)", name, o.link.c_str());
-    } else {
-        fd = open(o.device.c_str(), O_RDWR | O_NOCTTY);
-        if (fd < 0) Fail("cannot open " + o.device + ": " + std::strerror(errno));
-        RawMode(fd);
-        Log("reader on %s", o.device.c_str());
-        const char* tty = ttyname(fd);
-        speedVisible = !(tty && std::strncmp(tty, "/dev/pts/", 9) == 0);  // a real port has one speed
-    }
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    Line line(o);
     if (o.streamRate > 0) Log("streaming random bytes at %ld bytes/s", o.streamRate);
     else Log("script of %zu steps, then %s", o.script.size(), o.loop ? "the script again" : o.after.text.c_str());
 
@@ -413,7 +542,7 @@ int main(int argc, char** argv) {
         int waitMs = 100;
         if (stallEnd >= 0) {
             if (elapsed() >= stallEnd) {
-                tcflow(holdSlave, TCOON);
+                line.Resume();
                 stallEnd = -1;
                 Log("the line takes bytes again");
             } else {
@@ -426,32 +555,25 @@ int main(int argc, char** argv) {
             if (due > 0) {
                 Bytes chunk(static_cast<size_t>(due));
                 for (auto& v : chunk) v = static_cast<uint8_t>(rng());
-                ssize_t n = write(fd, chunk.data(), chunk.size());
-                size_t sent = n > 0 ? static_cast<size_t>(n) : 0;
-                if (n < 0 && errno != EAGAIN && errno != EINTR) {
-                    Log("line gone: %s", std::strerror(errno));
+                long n = line.SendSome(chunk.data(), chunk.size());
+                if (n < 0) {
                     rc = 1;
                     break;
                 }
-                chunk.resize(sent);
+                chunk.resize(static_cast<size_t>(n));
                 watch.Feed(chunk);
-                streamSent += static_cast<long long>(sent);
-                streamDropped += due - static_cast<long long>(sent);
+                streamSent += n;
+                streamDropped += due - n;
             }
             waitMs = 10;
         }
-        pollfd p{fd, POLLIN, 0};
-        int r = poll(&p, 1, waitMs);
-        if (r < 0 && errno != EINTR) break;
-        if (r <= 0 || !(p.revents & (POLLIN | POLLHUP | POLLERR))) continue;
         uint8_t buf[512];
-        ssize_t n = read(fd, buf, sizeof buf);
-        if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
-        if (n <= 0) {
-            Log("line gone: %s", n == 0 ? "end of file" : std::strerror(errno));
+        long n = line.Receive(buf, sizeof buf, waitMs);
+        if (n < 0) {
             rc = 1;
             break;
         }
+        if (n == 0) continue;
         pending.insert(pending.end(), buf, buf + n);
         // Every complete poll frame takes the next step; other bytes are reported and dropped.
         for (;;) {
@@ -468,12 +590,10 @@ int main(int argc, char** argv) {
             if (at != pending.begin()) Log("unexpected bytes: %s", Hex(Bytes(pending.begin(), at)).c_str());
             pending.erase(pending.begin(), at + static_cast<long>(PollFrame.size()));
             ++polls;
-            // The host's setting shows on the pty pair made here; the far end of someone
-            // else's pty (socat) only shows its own, which says nothing of the host's.
-            if (int baud = speedVisible ? LineSpeed(holdSlave >= 0 ? holdSlave : fd) : 0; baud != lineSpeed) {
+            if (int baud = line.HostSpeed(); baud != lineSpeed) {
                 lineSpeed = baud;
                 if (baud > 0) Log("line speed %d baud", baud);  // as the host set it
-                else Log("line speed unknown: %s", speedVisible ? "not a standard rate" : "this link does not carry it");
+                else Log("line speed unknown: %s", line.SpeedVisible() ? "not a standard rate" : "this link does not carry it");
             }
             if (o.streamRate > 0) {
                 Log("poll #%ld (streaming)", polls);
@@ -483,8 +603,8 @@ int main(int argc, char** argv) {
             if (next < o.script.size()) step = &o.script[next++];
             if (o.loop && next >= o.script.size()) next = 0;
             Bytes answer = Render(*step);
-            if (o.delayMs > 0) usleep(static_cast<useconds_t>(o.delayMs) * 1000);
-            bool ok = SendAnswer(fd, answer, o.gapMs);
+            if (o.delayMs > 0) SleepMs(o.delayMs);
+            bool ok = SendAnswer(line, answer, o.gapMs);
             ++answered;
             if (!ok) {
                 Log("poll #%ld -> %s: the line is gone", polls, step->text.c_str());
@@ -493,8 +613,7 @@ int main(int argc, char** argv) {
                 break;
             }
             if (step->kind == "stall") {
-                // The host's output stops: its writes find no room and time out.
-                tcflow(holdSlave, TCOOFF);
+                line.Stall();
                 stallEnd = elapsed() + Number(step->arg) / 1000.0;
             }
             if (answer.empty()) Log("poll #%ld -> %s", polls, step->text.c_str());
@@ -503,13 +622,5 @@ int main(int argc, char** argv) {
     }
     if (o.streamRate > 0) Log("stream: %lld bytes sent, %lld dropped (line full)", streamSent, streamDropped);
     Log("done: %ld polls received, %ld answered", polls, answered);
-    if (holdSlave >= 0) close(holdSlave);
-    close(fd);
-    if (!o.link.empty()) {
-        // Remove the link only if it still names our pty: a newer simulator may own it now.
-        char target[256] = {};
-        ssize_t len = readlink(o.link.c_str(), target, sizeof target - 1);
-        if (len > 0 && ptyName == target) unlink(o.link.c_str());
-    }
     return rc;
 }

@@ -53,6 +53,21 @@ TEST(SerialPort, WritesReachTheLine) {
     EXPECT_EQ(pty.Received(), std::string(poll, 8));
 }
 
+TEST(SerialPort, TellsWhetherTheLineTookTheSpeed) {
+    Pty pty;
+    {
+        platform::SerialPort port;
+        ASSERT_TRUE(port.Open(pty.path, 19200));
+        EXPECT_EQ(port.SpeedError(), 0u);
+        termios tio{};
+        ASSERT_EQ(tcgetattr(pty.slave, &tio), 0);
+        EXPECT_EQ(cfgetospeed(&tio), speed_t(B19200));
+    }
+    platform::SerialPort odd;  // a rate this side has no setting for: the line keeps its speed
+    ASSERT_TRUE(odd.Open(pty.path, 14400));
+    EXPECT_NE(odd.SpeedError(), 0u);
+}
+
 TEST(SerialPort, OpensOnlyAnExistingDeviceAndOnlyOnce) {
     Pty pty;
     platform::SerialPort missing;
