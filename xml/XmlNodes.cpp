@@ -51,6 +51,11 @@ TXmlNodeList& TXmlNode::ChildListObject() {
     return *children_;
 }
 
+TXmlNodeList& TXmlNode::ChildListIn(TXmlArena* arena) {
+    if (!children_) children_ = MakeXmlIn<TXmlNodeList>(arena, this);
+    return *children_;
+}
+
 XmlRef<IXmlNameDictionary> TXmlNode::NameTableRef() { return static_cast<IXmlNameDictionary*>(nameTable_.get()); }
 
 std::string TXmlNode::NameString() { return nameTable_->NameRef(NameId()); }
