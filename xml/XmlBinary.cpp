@@ -50,8 +50,13 @@ int32_t TBinXmlReader::ReadCount(size_t minItemSize) {
 }
 
 std::string TBinXmlReader::ReadString() {
-    const int32_t length = ReadCount(1);
-    std::string text(static_cast<size_t>(length), '\0');
+    const auto length = static_cast<size_t>(ReadCount(1));
+    if (length <= static_cast<size_t>(end_ - pos_)) {  // in the window: one copy
+        std::string text(reinterpret_cast<const char*>(pos_), length);
+        pos_ += length;
+        return text;
+    }
+    std::string text(length, '\0');
     Read(text.data(), text.size());
     return text;
 }
@@ -428,7 +433,7 @@ void WriteContent(TBinXmlWriter& writer, const TXmlNode& top) {
                     writer.WriteByte(xnkElement);
                     writer.WriteInteger(element.NameIndex());
                     if (element.HasChildNodes()) writer.WriteInteger(TaggedValue::vkEmpty);
-                    else writer.WriteTaggedValue(element.DirectValue);
+                    else writer.WriteTaggedValue(element.DirectValue());
                     break;
                 }
                 case xnkText:
@@ -508,7 +513,9 @@ void ReadRecords(TBinXmlReader& reader, TXmlNodeList& top, int32_t count) {
             XmlRef<TXmlElement> element = MakeXmlIn<TXmlElement>(arena, table, ReadNameId(reader, *table));
             withContent = element.get();
             list.AppendNew(std::move(element), arena);
-            reader.ReadTaggedValue(static_cast<TXmlElement*>(withContent)->DirectValue);
+            TaggedValue direct;
+            reader.ReadTaggedValue(direct);
+            static_cast<TXmlElement*>(withContent)->SetDirectValue(std::move(direct));
             break;
         }
         case xnkText: {

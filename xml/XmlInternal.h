@@ -150,6 +150,7 @@ public:
     static void Dispose(TXmlBase* object) noexcept;
     // Marks an object made in place on an arena page (offset of its start from the page).
     void SetPageOffset(uint32_t offset) noexcept { pageOffset_ = offset; }
+    bool OnPage() const noexcept { return pageOffset_ != 0; }
 
     // Counted-reference internals for the release walk.
     static int32_t References(const IXmlBase& object) noexcept {
@@ -548,8 +549,10 @@ public:
     TXmlElement(XmlRef<TXmlNameTable> table, int32_t nameId);
 
     void AssignNameId(int32_t index) override { nameId_ = index; }
-    // Kept in the element itself; its content only while it has no child nodes.
-    TaggedValue DirectValue;
+    // A value kept with the element itself; its content only while it has no child nodes.
+    // Held apart (most elements have none, and a value is five words).
+    const TaggedValue& DirectValue() const;
+    void SetDirectValue(TaggedValue value);  // an empty value (kind 0) drops it
 
     int32_t NameId() override { return nameId_; }
     int32_t NameIndex() const { return nameId_; }
@@ -568,6 +571,7 @@ public:
 private:
     void RemoveTextChildren();
     int32_t nameId_;
+    std::unique_ptr<TaggedValue> direct_;
 };
 
 class TXmlText final : public TXmlNode {

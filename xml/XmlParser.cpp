@@ -16,6 +16,14 @@ namespace {
 
 [[noreturn]] void Fail(const char* message) { RaiseXmlError(message); }
 
+// The first "<" or "&" in [p, end), or end: the C library's scans run many bytes at a time.
+const unsigned char* ScanText(const unsigned char* p, const unsigned char* end) {
+    const auto* lt = static_cast<const unsigned char*>(std::memchr(p, '<', end - p));
+    const unsigned char* stop = lt ? lt : end;
+    const auto* amp = static_cast<const unsigned char*>(std::memchr(p, '&', stop - p));
+    return amp ? amp : stop;
+}
+
 }  // namespace
 
 // ---- source ---------------------------------------------------------------------------------
@@ -105,10 +113,11 @@ void TXmlSource::SkipBlanks() {
 
 int32_t TXmlSource::InternName(TXmlNameTable& table, std::string_view name) {
     // A document repeats a few names: the last index seen for a name of this length and these
-    // end bytes is checked first, against the table's own text of it.
+    // bytes (first, middle, last) is checked first, against the table's own text of it.
     const size_t n = name.size();
-    const auto slot = static_cast<size_t>(
-        (n * 31 + static_cast<unsigned char>(name[0]) * 7 + static_cast<unsigned char>(name[n - 1])) % kNameCache);
+    const auto byte = [name](size_t i) { return static_cast<uint32_t>(static_cast<unsigned char>(name[i])); };
+    const uint32_t key = (static_cast<uint32_t>(n) << 16) ^ (byte(0) << 8) ^ byte(n - 1) ^ (byte(n / 2) << 24);
+    const size_t slot = (key * 0x9E3779B1u) >> (32 - kNameCacheBits);
     const int32_t cached = nameCache_[slot];
     if (cached >= 0 && cached < table.NameCount() && table.NameRef(cached) == name) return cached;
     const int32_t id = table.IdOfName(name);
@@ -331,8 +340,8 @@ std::string TXmlSource::ReadUntil(std::string_view t) {
             if (matched == t.size()) return AcceptToken();
         } else if (matched == 0) {
             // Copy the stretch up to the next possible start of the terminator at once.
-            const unsigned char* p = pos_ + 1;
-            while (p < end_ && *p != static_cast<unsigned char>(t[0])) ++p;
+            const auto* found = static_cast<const unsigned char*>(std::memchr(pos_ + 1, t[0], end_ - pos_ - 1));
+            const unsigned char* p = found ? found : end_;
             AddText(reinterpret_cast<const char*>(pos_), p - pos_);
             if (p < end_) {
                 pos_ = p;
@@ -377,8 +386,7 @@ void TXmlSource::ParseContent(TXmlNodeList& list, TXmlNameTable& table, bool pre
             std::string_view direct;  // the run when it lies in one block without references
             bool collected = false;
             while (!IsEOF() && CurChar != '<') {
-                const unsigned char* p = pos_;
-                while (p < end_ && *p != '<' && *p != '&') ++p;
+                const unsigned char* p = ScanText(pos_, end_);
                 if (p < end_ && *p == '<' && !collected) {
                     direct = std::string_view(reinterpret_cast<const char*>(pos_), p - pos_);
                     pos_ = p;

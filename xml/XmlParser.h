@@ -128,7 +128,8 @@ private:
     std::vector<TAttrText> attrs_;
     std::string attrText_;
     // Recently interned names by a hash of their length and end bytes (-1: none).
-    static constexpr size_t kNameCache = 64;
+    static constexpr unsigned kNameCacheBits = 8;
+    static constexpr size_t kNameCache = size_t{1} << kNameCacheBits;
     std::array<int32_t, kNameCache> nameCache_;
     const std::array<uint8_t, 256>* classes_;
     int top_ = -1;

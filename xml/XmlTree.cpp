@@ -16,13 +16,22 @@ constexpr size_t kFirstPage = 4096;
 constexpr size_t kLargestPage = 65536;
 constexpr size_t kPageHead = sizeof(TXmlPage);
 constexpr size_t kBlockHead = 8;  // an array block's page offset, keeping 8-byte alignment
+constexpr std::align_val_t kPageAlign{alignof(TXmlPage)};  // more than a 32-bit heap promises
+
+TXmlPage* NewPage(size_t size, int64_t live) {
+    auto* page = ::new (::operator new(size, kPageAlign)) TXmlPage{};
+    page->live.store(live, std::memory_order_relaxed);
+    return page;
+}
+
+void FreePage(TXmlPage* page) noexcept {
+    page->~TXmlPage();
+    ::operator delete(page, kPageAlign);
+}
 }  // namespace
 
 void TXmlPage::Release(TXmlPage* page) noexcept {
-    if (page->live.fetch_sub(1, std::memory_order_acq_rel) == 1) {
-        page->~TXmlPage();
-        ::operator delete(page);
-    }
+    if (page->live.fetch_sub(1, std::memory_order_acq_rel) == 1) FreePage(page);
 }
 
 void* TXmlArena::Allocate(size_t bytes, uint32_t& offset) {
@@ -37,14 +46,12 @@ void* TXmlArena::Allocate(size_t bytes, uint32_t& offset) {
 
 void* TXmlArena::AllocateSlow(size_t bytes, uint32_t& offset) {
     if (bytes > kLargestPage / 4) {  // a large array: a page of its own, kept by it alone
-        auto* page = ::new (::operator new(kPageHead + bytes)) TXmlPage{};
-        page->live.store(1, std::memory_order_relaxed);
+        TXmlPage* page = NewPage(kPageHead + bytes, 1);
         offset = kPageHead;
         return reinterpret_cast<char*>(page) + kPageHead;
     }
     const size_t size = nextPageSize_ ? nextPageSize_ : kFirstPage;
-    auto* page = ::new (::operator new(size)) TXmlPage{};  // first: a failure leaves the arena as it was
-    page->live.store(TXmlPage::kBias, std::memory_order_relaxed);
+    TXmlPage* page = NewPage(size, TXmlPage::kBias);  // first: a failure leaves the arena as it was
     Retire();
     page_ = page;
     next_ = reinterpret_cast<char*>(page) + kPageHead;
@@ -58,10 +65,7 @@ void TXmlArena::Retire() noexcept {
     if (!page) return;
     next_ = end_ = nullptr;
     const int64_t unused = TXmlPage::kBias - std::exchange(handedOut_, 0);
-    if (page->live.fetch_sub(unused, std::memory_order_acq_rel) == unused) {
-        page->~TXmlPage();
-        ::operator delete(page);
-    }
+    if (page->live.fetch_sub(unused, std::memory_order_acq_rel) == unused) FreePage(page);
 }
 
 void* AllocateBlock(size_t bytes, TXmlArena* arena) {
