@@ -32,7 +32,7 @@ uint32_t GetLE32(const unsigned char* p) {
 
 // ---- readers --------------------------------------------------------------------------------
 
-int32_t TBinXmlReader::ReadInteger() {
+int32_t TBinXmlReader::ReadLongInteger() {
     const uint8_t first = ReadByte();
     if (first < 0x80) return first;
     if (first == 0xFF) {
@@ -43,8 +43,7 @@ int32_t TBinXmlReader::ReadInteger() {
     return ((first & 0x7F) << 8) | ReadByte();
 }
 
-int32_t TBinXmlReader::ReadCount(size_t minItemSize) {
-    const int32_t count = ReadInteger();
+int32_t TBinXmlReader::CheckCount(int32_t count, size_t minItemSize) {
     if (count < 0 || static_cast<uint64_t>(count) * minItemSize > Remaining()) FailRead();
     return count;
 }
