@@ -35,8 +35,8 @@ void TXmlNode::SetAttr(int32_t nameId, TaggedValue value) {
     attrs_.push_back({nameId, std::move(value)});
 }
 
-void TXmlNode::AppendAttrUnchecked(int32_t nameId, TaggedValue value) {
-    attrs_.push_back({nameId, std::move(value)});
+void TXmlNode::AppendAttrUnchecked(int32_t nameId, TaggedValue value, TXmlArena* arena) {
+    attrs_.push_back({nameId, std::move(value)}, arena);
 }
 
 void TXmlNode::RemoveAttr(int32_t nameId) {
@@ -48,8 +48,8 @@ void TXmlNode::RemoveAttr(int32_t nameId) {
     }
 }
 
-void TXmlNode::ReserveAttrs(int32_t count) {
-    if (count > 0) attrs_.reserve(static_cast<size_t>(count));
+void TXmlNode::ReserveAttrs(int32_t count, TXmlArena* arena) {
+    if (count > 0) attrs_.reserve(static_cast<size_t>(count), arena);
 }
 
 int32_t TXmlNode::AttrNameIdAt(int32_t position) {

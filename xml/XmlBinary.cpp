@@ -32,7 +32,7 @@ uint32_t GetLE32(const unsigned char* p) {
 
 // ---- readers --------------------------------------------------------------------------------
 
-int32_t TBinXmlReader::ReadInteger() {
+int32_t TBinXmlReader::ReadLongInteger() {
     const uint8_t first = ReadByte();
     if (first < 0x80) return first;
     if (first == 0xFF) {
@@ -43,15 +43,19 @@ int32_t TBinXmlReader::ReadInteger() {
     return ((first & 0x7F) << 8) | ReadByte();
 }
 
-int32_t TBinXmlReader::ReadCount(size_t minItemSize) {
-    const int32_t count = ReadInteger();
+int32_t TBinXmlReader::CheckCount(int32_t count, size_t minItemSize) {
     if (count < 0 || static_cast<uint64_t>(count) * minItemSize > Remaining()) FailRead();
     return count;
 }
 
 std::string TBinXmlReader::ReadString() {
-    const int32_t length = ReadCount(1);
-    std::string text(static_cast<size_t>(length), '\0');
+    const auto length = static_cast<size_t>(ReadCount(1));
+    if (length <= static_cast<size_t>(end_ - pos_)) {  // in the window: one copy
+        std::string text(reinterpret_cast<const char*>(pos_), length);
+        pos_ += length;
+        return text;
+    }
+    std::string text(length, '\0');
     Read(text.data(), text.size());
     return text;
 }
@@ -428,7 +432,7 @@ void WriteContent(TBinXmlWriter& writer, const TXmlNode& top) {
                     writer.WriteByte(xnkElement);
                     writer.WriteInteger(element.NameIndex());
                     if (element.HasChildNodes()) writer.WriteInteger(TaggedValue::vkEmpty);
-                    else writer.WriteTaggedValue(element.DirectValue);
+                    else writer.WriteTaggedValue(element.DirectValue());
                     break;
                 }
                 case xnkText:
@@ -470,15 +474,15 @@ int32_t ReadNameId(TBinXmlReader& reader, const TXmlNameTable& table, int32_t lo
     return id;
 }
 
-void ReadAttrs(TBinXmlReader& reader, TXmlNode& node) {
+void ReadAttrs(TBinXmlReader& reader, TXmlNode& node, TXmlArena* arena) {
     node.ClearAttrList();
     const int32_t count = reader.ReadCount(2);
-    node.ReserveAttrs(std::min(count, kMaxReserve));
+    node.ReserveAttrs(std::min(count, kMaxReserve), arena);
     for (int32_t i = 0; i < count; ++i) {
         const int32_t nameId = ReadNameId(reader, node.Table(), 0);
         TaggedValue value;
         reader.ReadTaggedValue(value);
-        node.AppendAttrUnchecked(nameId, std::move(value));
+        node.AppendAttrUnchecked(nameId, std::move(value), arena);
     }
 }
 
@@ -486,13 +490,14 @@ void ReadAttrs(TBinXmlReader& reader, TXmlNode& node) {
 void ReadRecords(TBinXmlReader& reader, TXmlNodeList& top, int32_t count) {
     if (!top.Owner()) FailRead();
     const XmlRef<TXmlNameTable> table = top.Owner()->TableRef();
+    TXmlArena* const arena = ArenaOf(top);
     struct Frame {
         TXmlNodeList* list;
         int32_t left;
     };
     std::vector<Frame> stack{{&top, count}};
     top.Clear();
-    top.Reserve(std::min(count, kMaxReserve));
+    top.Reserve(std::min(count, kMaxReserve), arena);
     while (!stack.empty()) {
         Frame& frame = stack.back();
         if (frame.left == 0) {
@@ -504,43 +509,45 @@ void ReadRecords(TBinXmlReader& reader, TXmlNodeList& top, int32_t count) {
         TXmlNode* withContent = nullptr;
         switch (reader.ReadByte()) {
         case xnkElement: {
-            XmlRef<TXmlElement> element = MakeXml<TXmlElement>(table, ReadNameId(reader, *table));
+            XmlRef<TXmlElement> element = MakeXmlIn<TXmlElement>(arena, table, ReadNameId(reader, *table));
             withContent = element.get();
-            list.AppendNew(std::move(element));
-            reader.ReadTaggedValue(static_cast<TXmlElement*>(withContent)->DirectValue);
+            list.AppendNew(std::move(element), arena);
+            TaggedValue direct;
+            reader.ReadTaggedValue(direct);
+            static_cast<TXmlElement*>(withContent)->SetDirectValue(std::move(direct));
             break;
         }
         case xnkText: {
-            XmlRef<TXmlText> made = MakeXml<TXmlText>(table, TaggedValue());
+            XmlRef<TXmlText> made = MakeXmlIn<TXmlText>(arena, table, TaggedValue());
             TXmlText& text = *made;
-            list.AppendNew(std::move(made));
+            list.AppendNew(std::move(made), arena);
             reader.ReadTaggedValue(text.Value);
             break;
         }
         case xnkCDATA:
-            list.AppendNew(MakeXml<TXmlCDATASection>(table, reader.ReadXmlString()));
+            list.AppendNew(MakeXmlIn<TXmlCDATASection>(arena, table, reader.ReadXmlString()), arena);
             break;
         case xnkComment:
-            list.AppendNew(MakeXml<TXmlComment>(table, reader.ReadXmlString()));
+            list.AppendNew(MakeXmlIn<TXmlComment>(arena, table, reader.ReadXmlString()), arena);
             break;
         case xnkInstruction: {
             const int32_t targetId = ReadNameId(reader, *table);
             XmlRef<TXmlProcessingInstruction> instruction =
-                MakeXml<TXmlProcessingInstruction>(table, reader.ReadXmlString(), targetId);
+                MakeXmlIn<TXmlProcessingInstruction>(arena, table, reader.ReadXmlString(), targetId);
             withContent = instruction.get();
-            list.AppendNew(std::move(instruction));
+            list.AppendNew(std::move(instruction), arena);
             break;
         }
         default:
             RaiseXmlError(kBadNodeRead);
         }
         if (!withContent) continue;
-        ReadAttrs(reader, *withContent);
+        ReadAttrs(reader, *withContent, arena);
         const int32_t children = reader.ReadCount(2);
         if (children > 0) {
-            TXmlNodeList& childList = withContent->ChildListObject();
+            TXmlNodeList& childList = withContent->ChildListIn(arena);
             childList.Clear();
-            childList.Reserve(std::min(children, kMaxReserve));
+            childList.Reserve(std::min(children, kMaxReserve), arena);
             stack.push_back({&childList, children});  // invalidates frame
         }
     }
@@ -551,7 +558,8 @@ void ReadRecords(TBinXmlReader& reader, TXmlNodeList& top, int32_t count) {
 void TXmlNode::SaveBinXml(TBinXmlWriter& writer) const { WriteContent(writer, *this); }
 
 void TXmlNode::LoadBinXml(TBinXmlReader& reader) {
-    ReadAttrs(reader, *this);
+    TXmlDocument* document = DocumentNode();
+    ReadAttrs(reader, *this, document ? &document->Arena : nullptr);
     const int32_t children = reader.ReadCount(2);
     if (children > 0) ChildListObject().LoadBinXml(reader, children);
 }

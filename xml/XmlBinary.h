@@ -43,7 +43,11 @@ public:
         ReadBeyond(&b, 1);
         return b;
     }
-    int32_t ReadInteger();
+    // One byte below 0x80 is the whole integer (names, kinds and most counts): read in line.
+    int32_t ReadInteger() {
+        if (pos_ < end_ && *pos_ < 0x80) return *pos_++;
+        return ReadLongInteger();
+    }
     std::string ReadString();
     std::u16string ReadWideString();
     std::string ReadXmlString();
@@ -55,12 +59,19 @@ public:
     uint64_t Offset() const { return total_ - Remaining(); }
     // A count read from the data, checked to be at least 0 and to leave room for its items of at
     // least minItemSize bytes each.
-    int32_t ReadCount(size_t minItemSize);
+    int32_t ReadCount(size_t minItemSize) {
+        const int32_t count = ReadInteger();
+        // Within the window is within the data (a negative count wraps far beyond it).
+        if (static_cast<uint64_t>(count) * minItemSize <= static_cast<uint64_t>(end_ - pos_)) return count;
+        return CheckCount(count, minItemSize);
+    }
 
 protected:
     TBinXmlReader() = default;
     // Delivers a read the window at hand cannot satisfy on its own.
     virtual void ReadBeyond(unsigned char* buffer, size_t count) = 0;
+    int32_t ReadLongInteger();
+    int32_t CheckCount(int32_t count, size_t minItemSize);
 
     const unsigned char* pos_ = nullptr;
     const unsigned char* end_ = nullptr;

@@ -90,13 +90,67 @@ inline std::string_view ValueXmlText(const TaggedValue& value, TValueTextRoom& r
 
 // ---------------------------------------------------------------------------------------------
 
+// ---------------------------------------------------------------------------------------------
+// Block memory for the trees that loads build. A document's loads (text and binary) and a deep
+// copy take their nodes, child lists and item and attribute arrays from pages of a TXmlArena:
+// no allocator call per object, and a tree's memory goes back a page at a time. Every object
+// still has its own count and destructor; a page counts the objects in it that still live and
+// goes when the last of them does, so a node that outlives its document keeps only its pages.
+
+// The head of a page; the objects follow it.
+struct alignas(16) TXmlPage {
+    // kBias plus the objects handed out and not yet released, minus the objects handed out so
+    // far while the page is still the arena's current one (so the count cannot reach zero then).
+    std::atomic<int64_t> live;
+    static constexpr int64_t kBias = int64_t{1} << 40;
+    // One object of the page went; the last one frees the page. Any thread may call it.
+    static void Release(TXmlPage* page) noexcept;
+};
+
+class TXmlArena {
+public:
+    TXmlArena() = default;
+    ~TXmlArena() { Retire(); }
+    TXmlArena(const TXmlArena&) = delete;
+    TXmlArena& operator=(const TXmlArena&) = delete;
+
+    // Room for one object of the page, 8-aligned; throws std::bad_alloc. The byte offset from
+    // the page's start is stored in *offset. Release it with TXmlPage::Release(PageAt(...)).
+    void* Allocate(size_t bytes, uint32_t& offset);
+    // Gives up the current page: from now on only its objects keep it.
+    void Retire() noexcept;
+
+    static TXmlPage* PageAt(const void* object, uint32_t offset) noexcept {
+        return reinterpret_cast<TXmlPage*>(const_cast<char*>(static_cast<const char*>(object)) - offset);
+    }
+
+private:
+    void* AllocateSlow(size_t bytes, uint32_t& offset);
+    TXmlPage* page_ = nullptr;
+    char* next_ = nullptr;
+    char* end_ = nullptr;
+    int64_t handedOut_ = 0;  // objects of the current page
+    size_t nextPageSize_ = 0;
+};
+
+// An array block: from the arena when one is given (a hidden head holds its page offset), from
+// the heap otherwise. FreeBlock takes the same paged flag.
+void* AllocateBlock(size_t bytes, TXmlArena* arena);
+void FreeBlock(void* block, bool paged) noexcept;
+
 class TXmlBase : public virtual IXmlBase {
 public:
     TXmlBase* ImplObject() override { return this; }
 
     // Runs when the last reference went; nodes and lists release what they hold without
     // allocating or recursing (a release may run while memory is exhausted, and trees are deep).
-    virtual void DestroySelf() noexcept { std::unique_ptr<TXmlBase>{this}.reset(); }
+    virtual void DestroySelf() noexcept { Dispose(this); }
+
+    // Destroys the object and gives its memory back to the heap or to its page.
+    static void Dispose(TXmlBase* object) noexcept;
+    // Marks an object made in place on an arena page (offset of its start from the page).
+    void SetPageOffset(uint32_t offset) noexcept { pageOffset_ = offset; }
+    bool OnPage() const noexcept { return pageOffset_ != 0; }
 
     // Counted-reference internals for the release walk.
     static int32_t References(const IXmlBase& object) noexcept {
@@ -106,7 +160,31 @@ public:
     static bool DropReference(const IXmlBase& object) noexcept {
         return object.refCount_.fetch_sub(1, std::memory_order_acq_rel) == 1;
     }
+
+private:
+    uint32_t pageOffset_ = 0;  // 0: a heap object
 };
+
+// Makes a counted object on the arena's page, or on the heap without an arena.
+template <class T, class... Args>
+XmlRef<T> MakeXmlIn(TXmlArena* arena, Args&&... args) {
+    if (!arena) return MakeXml<T>(std::forward<Args>(args)...);
+    static_assert(alignof(T) <= 8);
+    uint32_t offset = 0;
+    void* slot = arena->Allocate(sizeof(T), offset);
+    T* object;
+    try {
+        object = ::new (slot) T(std::forward<Args>(args)...);
+    } catch (...) {
+        TXmlPage::Release(TXmlArena::PageAt(slot, offset));
+        throw;
+    }
+    object->SetPageOffset(offset);
+    return XmlRef<T>(object);
+}
+
+// The arena of the document that owns the list (none for a list outside a document).
+TXmlArena* ArenaOf(const TXmlNodeList& list);
 
 // The concrete object behind an interface reference (nullptr for none).
 TXmlNode* ImplNode(IXmlNode* node);
@@ -192,7 +270,7 @@ public:
     TSmallVector& operator=(const TSmallVector&) = delete;
 
     size_t size() const { return size_; }
-    size_t capacity() const { return cap_; }
+    size_t capacity() const { return cap_ & ~kPaged; }
     bool empty() const { return size_ == 0; }
     T* begin() { return data_; }
     T* end() { return data_ + size_; }
@@ -202,17 +280,19 @@ public:
     const T& operator[](size_t i) const { return data_[i]; }
     T& back() { return data_[size_ - 1]; }
 
-    void reserve(size_t n) {
-        if (n <= cap_) return;
-        auto* fresh = static_cast<T*>(::operator new(n * sizeof(T)));
+    // Growth takes its block from the arena when one is given, from the heap otherwise.
+    void reserve(size_t n, TXmlArena* arena = nullptr) {
+        if (n <= capacity()) return;
+        static_assert(alignof(T) <= 8);
+        auto* fresh = static_cast<T*>(AllocateBlock(n * sizeof(T), arena));
         std::uninitialized_move_n(data_, size_, fresh);
         std::destroy_n(data_, size_);
         Free();
         data_ = fresh;
-        cap_ = static_cast<uint32_t>(n);
+        cap_ = static_cast<uint32_t>(n) | (arena ? kPaged : 0);
     }
-    void push_back(T item) {
-        if (size_ == cap_) reserve(GrownCapacity(cap_));
+    void push_back(T item, TXmlArena* arena = nullptr) {
+        if (size_ == capacity()) reserve(GrownCapacity(capacity()), arena);
         std::construct_at(data_ + size_, std::move(item));
         ++size_;
     }
@@ -239,8 +319,9 @@ private:
         T* Items() { return reinterpret_cast<T*>(bytes); }
         alignas(T) std::byte bytes[Inline * sizeof(T)];
     };
+    static constexpr uint32_t kPaged = 0x80000000u;  // in cap_: the block lies on an arena page
     void Free() {
-        if (data_ != room_.Items()) ::operator delete(data_);
+        if (data_ != room_.Items()) FreeBlock(data_, (cap_ & kPaged) != 0);
     }
 
     [[no_unique_address]] std::conditional_t<Inline == 0, NoRoom, Room> room_;
@@ -271,13 +352,13 @@ public:
     // Inserting a node into the list of itself or of one of its descendants fails.
     void Insert(const XmlRef<TXmlNode>& node, int32_t position = -1);
     // Append for builders (parser, binary reader): the node is new and on the Owner's table.
-    void AppendNew(XmlRef<TXmlNode> node);
+    void AppendNew(XmlRef<TXmlNode> node, TXmlArena* arena = nullptr);
     void Delete(int32_t position);
     void Clear();
     int32_t IndexOf(const TXmlNode* node) const;
     int32_t Remove(const TXmlNode* node);
     void Replace(int32_t position, const XmlRef<TXmlNode>& node);
-    void Reserve(int32_t count);
+    void Reserve(int32_t count, TXmlArena* arena = nullptr);
 
     // The owner is ending: its items lose their Parent, the list becomes free-standing.
     void DetachOwner();
@@ -315,6 +396,8 @@ public:
 
     // Slot operations of the model (the interface operations of the same name use them).
     virtual TXmlNodeList& ChildListObject();
+    // The child list, made on the arena's page when it is new (a load's builders).
+    TXmlNodeList& ChildListIn(TXmlArena* arena);
     virtual void AssignNameId(int32_t /*index*/) {}
 
     // --- internals for the library ---
@@ -337,9 +420,9 @@ public:
     void SetAttr(int32_t nameId, TaggedValue value);
     void RemoveAttr(int32_t nameId);
     void ClearAttrList() { attrs_.clear(); }
-    void ReserveAttrs(int32_t count);
+    void ReserveAttrs(int32_t count, TXmlArena* arena = nullptr);
     // Binary load: every record appended as read, without a lookup.
-    void AppendAttrUnchecked(int32_t nameId, TaggedValue value);
+    void AppendAttrUnchecked(int32_t nameId, TaggedValue value, TXmlArena* arena = nullptr);
 
     // The PreserveWhiteSpace flag of DocumentOf, or the library default.
     bool PreservesWhiteSpace();
@@ -450,8 +533,8 @@ private:
     TXmlNode* FirstChildById(int32_t index) const;
     int32_t ChoiceOf(int32_t index, const TXmlAttrData& attr, const std::vector<std::string>& allowed);
 
+    const uint8_t kind_;  // first: it fits beside the base's page offset
     TXmlNode* parent_ = nullptr;
-    const uint8_t kind_;
     XmlRef<TXmlNameTable> nameTable_;
     XmlRef<TXmlNodeList> children_;
 
@@ -466,8 +549,10 @@ public:
     TXmlElement(XmlRef<TXmlNameTable> table, int32_t nameId);
 
     void AssignNameId(int32_t index) override { nameId_ = index; }
-    // Kept in the element itself; its content only while it has no child nodes.
-    TaggedValue DirectValue;
+    // A value kept with the element itself; its content only while it has no child nodes.
+    // Held apart (most elements have none, and a value is five words).
+    const TaggedValue& DirectValue() const;
+    void SetDirectValue(TaggedValue value);  // an empty value (kind 0) drops it
 
     int32_t NameId() override { return nameId_; }
     int32_t NameIndex() const { return nameId_; }
@@ -486,6 +571,7 @@ public:
 private:
     void RemoveTextChildren();
     int32_t nameId_;
+    std::unique_ptr<TaggedValue> direct_;
 };
 
 class TXmlText final : public TXmlNode {
@@ -558,6 +644,8 @@ public:
     explicit TXmlDocument(XmlRef<TXmlNameTable> table);
 
     bool PreserveWhiteSpace = DefaultPreserveWhiteSpace;
+    // The pages this document's loads build their nodes on.
+    TXmlArena Arena;
 
     int32_t NameId() override { return Table().DocumentIndex(); }
     int32_t NodeKind() override { return xnkDocument; }

@@ -149,9 +149,9 @@ public:
         return *this;
     }
     TaggedValue& operator=(TaggedValue&&) noexcept = default;
-    TaggedValue(std::string text) : kind_(vkText), payload_(std::move(text)) {}
-    TaggedValue(const char* text) : kind_(vkText), payload_(std::string(text ? text : "")) {}
-    TaggedValue(std::string_view text) : kind_(vkText), payload_(std::string(text)) {}
+    TaggedValue(std::string text) : payload_(std::move(text)), kind_(vkText) {}
+    TaggedValue(const char* text) : payload_(std::string(text ? text : "")), kind_(vkText) {}
+    TaggedValue(std::string_view text) : payload_(std::string(text)), kind_(vkText) {}
 
     static TaggedValue Null() { return TaggedValue(vkNull, std::monostate{}); }
     static TaggedValue Text(std::string text) { return TaggedValue(std::move(text)); }
@@ -194,12 +194,14 @@ public:
     const Payload& RawPayload() const noexcept { return payload_; }
 
 private:
-    TaggedValue(uint16_t kind, Payload payload) : kind_(kind), payload_(std::move(payload)) {}
+    TaggedValue(uint16_t kind, Payload payload) : payload_(std::move(payload)), kind_(kind) {}
     void CopyPayload(const Payload& from) {
         std::visit([this](const auto& x) { payload_.template emplace<std::decay_t<decltype(x)>>(x); }, from);
     }
+    // The kind sits in the payload's tail padding: every attribute, text and element value is
+    // 8 bytes smaller.
+    [[no_unique_address]] Payload payload_;
     uint16_t kind_ = vkEmpty;
-    Payload payload_;
 };
 
 // The library's own XML forms: fixed texts, independent of the locale.

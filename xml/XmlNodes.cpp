@@ -51,6 +51,11 @@ TXmlNodeList& TXmlNode::ChildListObject() {
     return *children_;
 }
 
+TXmlNodeList& TXmlNode::ChildListIn(TXmlArena* arena) {
+    if (!children_) children_ = MakeXmlIn<TXmlNodeList>(arena, this);
+    return *children_;
+}
+
 XmlRef<IXmlNameDictionary> TXmlNode::NameTableRef() { return static_cast<IXmlNameDictionary*>(nameTable_.get()); }
 
 std::string TXmlNode::NameString() { return nameTable_->NameRef(NameId()); }
@@ -263,7 +268,7 @@ std::string JoinedText(TXmlNode& top, bool preserve) {
                     level.start = out.size();
                     return true;
                 }
-                if (const TaggedValue& direct = static_cast<TXmlElement&>(node).DirectValue; !direct.IsEmpty())
+                if (const TaggedValue& direct = static_cast<TXmlElement&>(node).DirectValue(); !direct.IsEmpty())
                     AddPiece(*parent, ValueToXmlText(direct));
                 return false;
             case xnkText: AddPiece(*parent, ValueToXmlText(static_cast<TXmlText&>(node).Value)); return false;
@@ -294,70 +299,83 @@ TXmlElement::TXmlElement(XmlRef<TXmlNameTable> table, int32_t nameId)
 
 std::string TXmlElement::ReadText() {
     if (HasChildNodes()) return JoinedText(*this, PreservesWhiteSpace());
-    return DirectValue.IsEmpty() ? std::string() : ValueToXmlText(DirectValue);
+    return direct_ ? ValueToXmlText(*direct_) : std::string();
 }
 
 void TXmlElement::WriteText(std::string text) {
     ClearChildren();
-    DirectValue = TaggedValue(std::move(text));
+    SetDirectValue(TaggedValue(std::move(text)));
 }
 
 uint16_t TXmlElement::ValueKind() {
-    if (HasChildNodes() || DirectValue.IsEmpty()) return TaggedValue::vkText;
-    return DirectValue.KindCode();
+    if (HasChildNodes() || !direct_) return TaggedValue::vkText;
+    return direct_->KindCode();
 }
 
 TaggedValue TXmlElement::ReadValue() {
     if (HasChildNodes()) return TaggedValue(ReadText());
-    return DirectValue;
+    return DirectValue();
 }
 
 void TXmlElement::WriteValue(const TaggedValue& value) {
     ClearChildren();
-    DirectValue = value;
+    SetDirectValue(value);
+}
+
+const TaggedValue& TXmlElement::DirectValue() const {
+    static const TaggedValue none;
+    return direct_ ? *direct_ : none;
+}
+
+void TXmlElement::SetDirectValue(TaggedValue value) {
+    if (value.IsEmpty()) direct_.reset();
+    else if (direct_) *direct_ = std::move(value);
+    else direct_ = std::make_unique<TaggedValue>(std::move(value));
 }
 
 namespace {
 
-XmlRef<TXmlNode> ShallowCopy(const TXmlNode& node) {
+XmlRef<TXmlNode> ShallowCopy(const TXmlNode& node, TXmlArena* arena = nullptr) {
     const XmlRef<TXmlNameTable>& table = node.TableRef();
     XmlRef<TXmlNode> copy;
     switch (node.Kind()) {
-    case xnkElement: copy = MakeXml<TXmlElement>(table, static_cast<const TXmlElement&>(node).NameIndex()); break;
-    case xnkText: copy = MakeXml<TXmlText>(table, static_cast<const TXmlText&>(node).Value); break;
-    case xnkCDATA: copy = MakeXml<TXmlCDATASection>(table, static_cast<const TXmlCDATASection&>(node).Text); break;
-    case xnkComment: copy = MakeXml<TXmlComment>(table, static_cast<const TXmlComment&>(node).Text); break;
+    case xnkElement: copy = MakeXmlIn<TXmlElement>(arena, table, static_cast<const TXmlElement&>(node).NameIndex()); break;
+    case xnkText: copy = MakeXmlIn<TXmlText>(arena, table, static_cast<const TXmlText&>(node).Value); break;
+    case xnkCDATA: copy = MakeXmlIn<TXmlCDATASection>(arena, table, static_cast<const TXmlCDATASection&>(node).Text); break;
+    case xnkComment: copy = MakeXmlIn<TXmlComment>(arena, table, static_cast<const TXmlComment&>(node).Text); break;
     case xnkInstruction: {
         const auto& pi = static_cast<const TXmlProcessingInstruction&>(node);
-        copy = MakeXml<TXmlProcessingInstruction>(table, pi.Data, pi.TargetIndex());
+        copy = MakeXmlIn<TXmlProcessingInstruction>(arena, table, pi.Data, pi.TargetIndex());
         break;
     }
-    case xnkDocument: copy = MakeXml<TXmlDocument>(table); break;
+    case xnkDocument: copy = MakeXmlIn<TXmlDocument>(arena, table); break;
     default: RaiseXmlError(NotSupportedMessage);
     }
     // Attributes travel with elements and instructions (a declaration keeps its version and
     // encoding); a document's own attributes stay behind.
     if (node.Kind() != xnkDocument) {
-        copy->ReserveAttrs(static_cast<int32_t>(node.Attrs().size()));
-        for (const TXmlAttrData& a : node.Attrs()) copy->AppendAttrUnchecked(a.NameId, a.Value);
+        copy->ReserveAttrs(static_cast<int32_t>(node.Attrs().size()), arena);
+        for (const TXmlAttrData& a : node.Attrs()) copy->AppendAttrUnchecked(a.NameId, a.Value, arena);
     }
     return copy;
 }
 
 // A deep copy; an element keeps its DirectValue, so a copy reads the same as the original.
+// The copies are built on pages of their own, which they alone keep.
 struct CopyVisitor {
     using Level = TXmlNode*;  // the copy of the node
     XmlRef<TXmlNode> root;
+    TXmlArena arena;
 
     bool Enter(const TXmlNode& node, TXmlNode** parent, TXmlNode*& copy) {
-        XmlRef<TXmlNode> made = ShallowCopy(node);
+        XmlRef<TXmlNode> made = ShallowCopy(node, &arena);
         copy = made.get();
-        if (parent) (*parent)->ChildListObject().AppendNew(std::move(made));
+        if (parent) (*parent)->ChildListIn(&arena).AppendNew(std::move(made), &arena);
         else root = std::move(made);
         if (node.Kind() == xnkElement)
-            static_cast<TXmlElement*>(copy)->DirectValue = static_cast<const TXmlElement&>(node).DirectValue;
+            static_cast<TXmlElement*>(copy)->SetDirectValue(static_cast<const TXmlElement&>(node).DirectValue());
         if (!node.HasChildNodes()) return false;
-        copy->ChildListObject().Reserve(node.Children()->Count());
+        copy->ChildListIn(&arena).Reserve(node.Children()->Count(), &arena);
         return true;
     }
     void Leave(const TXmlNode&, TXmlNode*&, TXmlNode**) {}

@@ -16,11 +16,19 @@ namespace {
 
 [[noreturn]] void Fail(const char* message) { RaiseXmlError(message); }
 
+// The first "<" or "&" in [p, end), or end: the C library's scans run many bytes at a time.
+const unsigned char* ScanText(const unsigned char* p, const unsigned char* end) {
+    const auto* lt = static_cast<const unsigned char*>(std::memchr(p, '<', end - p));
+    const unsigned char* stop = lt ? lt : end;
+    const auto* amp = static_cast<const unsigned char*>(std::memchr(p, '&', stop - p));
+    return amp ? amp : stop;
+}
+
 }  // namespace
 
 // ---- source ---------------------------------------------------------------------------------
 
-TXmlSource::TXmlSource() = default;
+TXmlSource::TXmlSource() : classes_(&XmlCharClasses()) { nameCache_.fill(-1); }
 TXmlSource::~TXmlSource() = default;
 
 bool TXmlSource::NextBlock() {
@@ -103,8 +111,22 @@ void TXmlSource::SkipBlanks() {
     }
 }
 
+int32_t TXmlSource::InternName(TXmlNameTable& table, std::string_view name) {
+    // A document repeats a few names: the last index seen for a name of this length and these
+    // bytes (first, middle, last) is checked first, against the table's own text of it.
+    const size_t n = name.size();
+    const auto byte = [name](size_t i) { return static_cast<uint32_t>(static_cast<unsigned char>(name[i])); };
+    const uint32_t key = (static_cast<uint32_t>(n) << 16) ^ (byte(0) << 8) ^ byte(n - 1) ^ (byte(n / 2) << 24);
+    const size_t slot = (key * 0x9E3779B1u) >> (32 - kNameCacheBits);
+    const int32_t cached = nameCache_[slot];
+    if (cached >= 0 && cached < table.NameCount() && table.NameRef(cached) == name) return cached;
+    const int32_t id = table.IdOfName(name);
+    nameCache_[slot] = id;
+    return id;
+}
+
 std::string_view TXmlSource::ReadNameView() {
-    const auto& classes = XmlCharClasses();
+    const auto& classes = *classes_;
     if (IsEOF() || !(classes[CurChar] & kNameStart)) Fail("Имя должно начинаться с буквы или \"_\"");
     const unsigned char* p = pos_ + 1;
     while (p < end_ && (classes[*p] & kNameChar)) ++p;
@@ -194,16 +216,36 @@ void TXmlSource::ExpectChar(char c) {
 }
 
 void TXmlSource::ExpectText(std::string_view text) {
+    // At once when the text and the character after it lie in the block (end tags, mostly).
+    if (static_cast<size_t>(end_ - pos_) > text.size() && std::memcmp(pos_, text.data(), text.size()) == 0) {
+        pos_ += text.size();
+        CurChar = *pos_;
+        return;
+    }
     for (size_t i = 0; i < text.size(); ++i) {
         if (IsEOF() || CurChar != static_cast<unsigned char>(text[i])) FailExpected(text.substr(i));
         Next();
     }
 }
 
-std::string TXmlSource::ReadQuoted(char quote) {
+std::string TXmlSource::ReadQuoted(char quote) { return std::string(ReadQuotedView(quote)); }
+
+std::string_view TXmlSource::ReadQuotedView(char quote) {
     const auto q = static_cast<unsigned char>(quote);
-    NewToken();
     Next();
+    {
+        // In place when the value has no references and its closing quote is not the block's
+        // last byte (the view must outlive the step past it).
+        const unsigned char* p = pos_;
+        while (p < end_ && *p != q && *p != '&' && *p != '<') ++p;
+        if (end_ - p > 1 && *p == q) {
+            const std::string_view value(reinterpret_cast<const char*>(pos_), p - pos_);
+            pos_ = p + 1;
+            CurChar = *pos_;
+            return value;
+        }
+    }
+    NewToken();
     while (!IsEOF() && CurChar != q) {
         const unsigned char* p = pos_;
         while (p < end_ && *p != q && *p != '&' && *p != '<') ++p;
@@ -220,17 +262,36 @@ std::string TXmlSource::ReadQuoted(char quote) {
     }
     if (IsEOF()) FailExpected(std::string_view(&quote, 1));
     Next();
-    return AcceptToken();
+    return DropToken();
 }
 
-void TXmlSource::ReadAttributes(TXmlNode& node, TXmlNameTable& table) {
-    // Two copies, so that a parse that records nothing runs the loop without a trace of it.
-    if (positions_ && node.NodeKind() == xnkElement) ReadAttributesOf<true>(node, table);
-    else ReadAttributesOf<false>(node, table);
+void TXmlSource::ReadAttributes(TXmlNode& node, TXmlNameTable& table, TXmlArena* arena) {
+    // The attributes gather here and go onto the node at once, in a block of their size; a
+    // failure in the tag still leaves the ones read so far on the node.
+    attrs_.clear();
+    attrText_.clear();
+    const auto moveToNode = [&](TXmlArena* on) {
+        node.ReserveAttrs(static_cast<int32_t>(attrs_.size()), on);
+        for (const TAttrText& a : attrs_)
+            node.AppendAttrUnchecked(a.NameId, TaggedValue(std::string(attrText_, a.Offset, a.Length)), on);
+    };
+    try {
+        // Two copies, so that a parse that records nothing runs the loop without a trace of it.
+        if (positions_ && node.NodeKind() == xnkElement) ReadAttributesOf<true>(table);
+        else ReadAttributesOf<false>(table);
+    } catch (...) {
+        try {
+            moveToNode(nullptr);
+        } catch (...) {
+        }
+        throw;
+    }
+    if (!attrs_.empty()) moveToNode(arena);
 }
 
 template <bool kRecord>
-void TXmlSource::ReadAttributesOf(TXmlNode& node, TXmlNameTable& table) {
+void TXmlSource::ReadAttributesOf(TXmlNameTable& table) {
+    std::vector<TAttrText>& attrs = attrs_;
     // A tag with a great many attributes (hostile input) must not cost a scan of all of them per
     // attribute: past a handful, the positions are looked up by name index.
     constexpr size_t kScanned = 16;
@@ -238,7 +299,7 @@ void TXmlSource::ReadAttributesOf(TXmlNode& node, TXmlNameTable& table) {
     SkipBlanks();
     while (!IsEOF() && IsXmlNameStart(CurChar)) {
         [[maybe_unused]] const uint64_t nameBegin = kRecord ? Offset() : 0;
-        const int32_t nameId = table.IdOfName(ReadNameView());
+        const int32_t nameId = InternName(table, ReadNameView());
         [[maybe_unused]] const uint64_t nameEnd = kRecord ? Offset() : 0;
         SkipBlanks();
         ExpectChar('=');
@@ -246,18 +307,24 @@ void TXmlSource::ReadAttributesOf(TXmlNode& node, TXmlNameTable& table) {
         if (IsEOF()) Fail("Ожидается значение атрибута");
         if (CurChar != '\'' && CurChar != '"') Fail("Ожидается строковая константа");
         [[maybe_unused]] const uint64_t valueBegin = kRecord ? Offset() + 1 : 0;
-        TaggedValue value(ReadQuoted(static_cast<char>(CurChar)));
+        const std::string_view text = ReadQuotedView(static_cast<char>(CurChar));
+        const TAttrText value{nameId, attrText_.size(), text.size()};
+        attrText_.append(text);
         if constexpr (kRecord) RecordAttr(nameId, nameBegin, nameEnd, valueBegin);
-        const size_t count = node.Attrs().size();
+        const size_t count = attrs.size();
         if (count < kScanned) {
-            node.SetAttr(nameId, std::move(value));  // the first occurrence keeps its place
+            // The first occurrence keeps its place, the last one's value.
+            size_t i = 0;
+            while (i < count && attrs[i].NameId != nameId) ++i;
+            if (i < count) attrs[i] = value;
+            else attrs.push_back(value);
         } else {
             if (positions.empty()) {
-                for (size_t i = 0; i < count; ++i) positions.emplace(node.Attrs()[i].NameId, i);
+                for (size_t i = 0; i < count; ++i) positions.emplace(attrs[i].NameId, i);
             }
             const auto [it, added] = positions.emplace(nameId, count);
-            if (added) node.AppendAttrUnchecked(nameId, std::move(value));
-            else node.AttrAt(it->second).Value = std::move(value);
+            if (added) attrs.push_back(value);
+            else attrs[it->second] = value;
         }
         SkipBlanks();
     }
@@ -273,8 +340,8 @@ std::string TXmlSource::ReadUntil(std::string_view t) {
             if (matched == t.size()) return AcceptToken();
         } else if (matched == 0) {
             // Copy the stretch up to the next possible start of the terminator at once.
-            const unsigned char* p = pos_ + 1;
-            while (p < end_ && *p != static_cast<unsigned char>(t[0])) ++p;
+            const auto* found = static_cast<const unsigned char*>(std::memchr(pos_ + 1, t[0], end_ - pos_ - 1));
+            const unsigned char* p = found ? found : end_;
             AddText(reinterpret_cast<const char*>(pos_), p - pos_);
             if (p < end_) {
                 pos_ = p;
@@ -303,8 +370,9 @@ void TXmlSource::ParseContent(TXmlNodeList& list, TXmlNameTable& table, bool pre
     };
     std::vector<Open> open;  // elements whose end tag is still due, innermost last
     TXmlNodeList* target = &list;
-    const auto& classes = XmlCharClasses();
+    const auto& classes = *classes_;
     const XmlRef<TXmlNameTable> tableRef(&table);
+    TXmlArena* const arena = ArenaOf(list);
 
     for (;;) {
         if (IsEOF()) {
@@ -318,8 +386,7 @@ void TXmlSource::ParseContent(TXmlNodeList& list, TXmlNameTable& table, bool pre
             std::string_view direct;  // the run when it lies in one block without references
             bool collected = false;
             while (!IsEOF() && CurChar != '<') {
-                const unsigned char* p = pos_;
-                while (p < end_ && *p != '<' && *p != '&') ++p;
+                const unsigned char* p = ScanText(pos_, end_);
                 if (p < end_ && *p == '<' && !collected) {
                     direct = std::string_view(reinterpret_cast<const char*>(pos_), p - pos_);
                     pos_ = p;
@@ -348,7 +415,7 @@ void TXmlSource::ParseContent(TXmlNodeList& list, TXmlNameTable& table, bool pre
                     }
                 }
             }
-            if (keep) target->AppendNew(MakeXml<TXmlText>(tableRef, TaggedValue(std::string(text))));
+            if (keep) target->AppendNew(MakeXmlIn<TXmlText>(arena, tableRef, TaggedValue(std::string(text))), arena);
         }
 
         // 2. Markup.
@@ -376,13 +443,13 @@ void TXmlSource::ParseContent(TXmlNodeList& list, TXmlNameTable& table, bool pre
         }
         case '?': {
             Next();
-            const int32_t targetId = table.IdOfName(ReadNameView());
+            const int32_t targetId = InternName(table, ReadNameView());
             XmlRef<TXmlProcessingInstruction> made =
-                MakeXml<TXmlProcessingInstruction>(tableRef, std::string(), targetId);
+                MakeXmlIn<TXmlProcessingInstruction>(arena, tableRef, std::string(), targetId);
             TXmlProcessingInstruction& instruction = *made;
-            target->AppendNew(std::move(made));  // the list's reference is the one that lasts
+            target->AppendNew(std::move(made), arena);  // the list's reference is the one that lasts
             if (targetId == table.XmlIndex()) {
-                ReadAttributes(instruction, table);
+                ReadAttributes(instruction, table, arena);
                 ExpectText("?>");
             } else {
                 instruction.Data = ReadUntil("?>");
@@ -393,10 +460,10 @@ void TXmlSource::ParseContent(TXmlNodeList& list, TXmlNameTable& table, bool pre
             if (!Next()) continue;
             if (CurChar == '-') {
                 ExpectText("--");
-                target->AppendNew(MakeXml<TXmlComment>(tableRef, ReadUntil("-->")));
+                target->AppendNew(MakeXmlIn<TXmlComment>(arena, tableRef, ReadUntil("-->")), arena);
             } else if (CurChar == '[') {
                 ExpectText("[CDATA[");
-                target->AppendNew(MakeXml<TXmlCDATASection>(tableRef, ReadUntil("]]>")));
+                target->AppendNew(MakeXmlIn<TXmlCDATASection>(arena, tableRef, ReadUntil("]]>")), arena);
             } else {
                 ExpectText("DOCTYPE");
                 ReadUntil(">");  // the internal subset is not recognised
@@ -405,19 +472,19 @@ void TXmlSource::ParseContent(TXmlNodeList& list, TXmlNameTable& table, bool pre
         }
         default: {
             const uint64_t begin = positions_ ? Offset() - 1 : 0;
-            const int32_t nameId = table.IdOfName(ReadNameView());
+            const int32_t nameId = InternName(table, ReadNameView());
             if (IsEOF()) Fail("Не завершено определение элемента");
             if (!(classes[CurChar] & kBlank) && CurChar != '/' && CurChar != '>')
                 Fail("Некорретный символ в имени элемента");
-            XmlRef<TXmlElement> made = MakeXml<TXmlElement>(tableRef, nameId);
+            XmlRef<TXmlElement> made = MakeXmlIn<TXmlElement>(arena, tableRef, nameId);
             TXmlElement& element = *made;
-            target->AppendNew(std::move(made));  // in the tree before its attributes and content
+            target->AppendNew(std::move(made), arena);  // in the tree before its attributes and content
             if (positions_) {
                 const uint64_t o = TXmlElementSpan::kOpen;
                 positions_->elements_.push_back(
                     {&element, begin, Offset(), Offset(), o, o, o, positions_->attrs_.size(), 0});
             }
-            ReadAttributes(element, table);
+            ReadAttributes(element, table, arena);
             if (CurChar == '/') {
                 ExpectText("/>");
                 if (positions_) {
@@ -431,7 +498,7 @@ void TXmlSource::ParseContent(TXmlNodeList& list, TXmlNameTable& table, bool pre
                     positions_->open_.push_back(positions_->elements_.size() - 1);
                 }
                 open.push_back({&element, target});
-                target = &element.ChildListObject();
+                target = &element.ChildListIn(arena);
             }
             break;
         }

@@ -1,6 +1,7 @@
 // The XML text parser's input: a source over a string (read in place) or over a byte stream
 // (read in blocks), with one character of lookahead and the pooled token stack.
 #pragma once
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -15,6 +16,7 @@ class TXmlNameTable;
 class TXmlNode;
 class TXmlNodeList;
 class TXmlPositions;
+class TXmlArena;
 
 // Lines and columns of a stretch of input, counted from its first byte (line 1, column 1).
 struct TXmlLineCount {
@@ -73,7 +75,10 @@ public:
     void ExpectChar(char c);
     void ExpectText(std::string_view text);
     std::string ReadQuoted(char quote);
-    void ReadAttributes(TXmlNode& node, TXmlNameTable& table);
+    // The value between the quotes, references resolved: a view of the input when it holds
+    // none, else of the token; valid until the next token or block.
+    std::string_view ReadQuotedView(char quote);
+    void ReadAttributes(TXmlNode& node, TXmlNameTable& table, TXmlArena* arena);
     std::string ReadUntil(std::string_view terminator);
 
     // Appends the nodes of the content at the source to the list, up to the end of the input or an
@@ -107,13 +112,26 @@ private:
     // Reads a name at CurChar (after checking it starts one); the view stays valid until the next
     // token operation.
     std::string_view ReadNameView();
+    int32_t InternName(TXmlNameTable& table, std::string_view name);
     [[noreturn]] void FailExpected(std::string_view what);
 
     template <bool kRecord>
-    void ReadAttributesOf(TXmlNode& node, TXmlNameTable& table);
+    void ReadAttributesOf(TXmlNameTable& table);
     void RecordAttr(int32_t nameId, uint64_t nameBegin, uint64_t nameEnd, uint64_t valueBegin);
 
     std::vector<std::unique_ptr<TXmlToken>> tokens_;
+    // The attributes of the tag being read: name, and the value's place in attrText_.
+    struct TAttrText {
+        int32_t NameId;
+        size_t Offset, Length;
+    };
+    std::vector<TAttrText> attrs_;
+    std::string attrText_;
+    // Recently interned names by a hash of their length and end bytes (-1: none).
+    static constexpr unsigned kNameCacheBits = 8;
+    static constexpr size_t kNameCache = size_t{1} << kNameCacheBits;
+    std::array<int32_t, kNameCache> nameCache_;
+    const std::array<uint8_t, 256>* classes_;
     int top_ = -1;
     TXmlToken* current_ = nullptr;
     TXmlPositions* positions_ = nullptr;

@@ -1,8 +1,104 @@
 // The tree's structure: counted release, child lists, the builders the parser and the binary
 // reader use, and moving a subtree onto another name table.
+#include <cstring>
+#include <new>
+
 #include "xml/XmlInternal.h"
 
 namespace xml {
+
+// ---- pages ----------------------------------------------------------------------------------
+
+namespace {
+// Pages grow from a size that suits a settings file to one that keeps a large load's page
+// count small while staying below the sizes the C library maps one by one.
+constexpr size_t kFirstPage = 4096;
+constexpr size_t kLargestPage = 65536;
+constexpr size_t kPageHead = sizeof(TXmlPage);
+constexpr size_t kBlockHead = 8;  // an array block's page offset, keeping 8-byte alignment
+constexpr std::align_val_t kPageAlign{alignof(TXmlPage)};  // more than a 32-bit heap promises
+
+TXmlPage* NewPage(size_t size, int64_t live) {
+    auto* page = ::new (::operator new(size, kPageAlign)) TXmlPage{};
+    page->live.store(live, std::memory_order_relaxed);
+    return page;
+}
+
+void FreePage(TXmlPage* page) noexcept {
+    page->~TXmlPage();
+    ::operator delete(page, kPageAlign);
+}
+}  // namespace
+
+void TXmlPage::Release(TXmlPage* page) noexcept {
+    if (page->live.fetch_sub(1, std::memory_order_acq_rel) == 1) FreePage(page);
+}
+
+void* TXmlArena::Allocate(size_t bytes, uint32_t& offset) {
+    bytes = (bytes + 7) & ~size_t{7};
+    if (static_cast<size_t>(end_ - next_) < bytes) return AllocateSlow(bytes, offset);
+    void* slot = next_;
+    next_ += bytes;
+    ++handedOut_;
+    offset = static_cast<uint32_t>(static_cast<char*>(slot) - reinterpret_cast<char*>(page_));
+    return slot;
+}
+
+void* TXmlArena::AllocateSlow(size_t bytes, uint32_t& offset) {
+    if (bytes > kLargestPage / 4) {  // a large array: a page of its own, kept by it alone
+        TXmlPage* page = NewPage(kPageHead + bytes, 1);
+        offset = kPageHead;
+        return reinterpret_cast<char*>(page) + kPageHead;
+    }
+    const size_t size = nextPageSize_ ? nextPageSize_ : kFirstPage;
+    TXmlPage* page = NewPage(size, TXmlPage::kBias);  // first: a failure leaves the arena as it was
+    Retire();
+    page_ = page;
+    next_ = reinterpret_cast<char*>(page) + kPageHead;
+    end_ = reinterpret_cast<char*>(page) + size;
+    nextPageSize_ = std::min(size * 2, kLargestPage);
+    return Allocate(bytes, offset);
+}
+
+void TXmlArena::Retire() noexcept {
+    TXmlPage* page = std::exchange(page_, nullptr);
+    if (!page) return;
+    next_ = end_ = nullptr;
+    const int64_t unused = TXmlPage::kBias - std::exchange(handedOut_, 0);
+    if (page->live.fetch_sub(unused, std::memory_order_acq_rel) == unused) FreePage(page);
+}
+
+void* AllocateBlock(size_t bytes, TXmlArena* arena) {
+    if (!arena) return ::operator new(bytes);
+    uint32_t offset = 0;
+    char* head = static_cast<char*>(arena->Allocate(kBlockHead + bytes, offset));
+    std::memcpy(head, &offset, sizeof offset);
+    return head + kBlockHead;
+}
+
+void FreeBlock(void* block, bool paged) noexcept {
+    if (!paged) {
+        ::operator delete(block);
+        return;
+    }
+    char* head = static_cast<char*>(block) - kBlockHead;
+    uint32_t offset = 0;
+    std::memcpy(&offset, head, sizeof offset);
+    TXmlPage::Release(TXmlArena::PageAt(head, offset));
+}
+
+TXmlArena* ArenaOf(const TXmlNodeList& list) {
+    TXmlDocument* document = list.Owner() ? list.Owner()->DocumentNode() : nullptr;
+    return document ? &document->Arena : nullptr;
+}
+
+void TXmlBase::Dispose(TXmlBase* object) noexcept {
+    void* whole = dynamic_cast<void*>(object);
+    const uint32_t offset = object->pageOffset_;
+    object->~TXmlBase();
+    if (offset == 0) ::operator delete(whole);
+    else TXmlPage::Release(TXmlArena::PageAt(whole, offset));
+}
 
 // ---- counted release ------------------------------------------------------------------------
 
@@ -30,7 +126,7 @@ void TXmlNode::ReleaseTree(TXmlNode* top) noexcept {
         }
         TXmlNode* up = node->parent_;
         const bool done = node == top;
-        std::unique_ptr<TXmlNode>{node}.reset();
+        Dispose(node);
         if (done) return;
         node = up;
     }
@@ -43,7 +139,7 @@ void TXmlNodeList::DestroySelf() noexcept {
         Orphan(item);
         if (DropReference(*item)) TXmlNode::ReleaseTree(item);
     }
-    std::unique_ptr<TXmlNodeList>{this}.reset();
+    Dispose(this);
 }
 
 // ---- TXmlNodeList ---------------------------------------------------------------------------
@@ -88,9 +184,9 @@ void TXmlNodeList::Insert(const XmlRef<TXmlNode>& node, int32_t position) {
     Adopt(node.get());
 }
 
-void TXmlNodeList::AppendNew(XmlRef<TXmlNode> node) {
+void TXmlNodeList::AppendNew(XmlRef<TXmlNode> node, TXmlArena* arena) {
     TXmlNode* raw = node.get();
-    items_.push_back(std::move(node));
+    items_.push_back(std::move(node), arena);
     Adopt(raw);
 }
 
@@ -129,8 +225,8 @@ void TXmlNodeList::Replace(int32_t position, const XmlRef<TXmlNode>& node) {
     Adopt(node.get());
 }
 
-void TXmlNodeList::Reserve(int32_t count) {
-    if (count > 0) items_.reserve(static_cast<size_t>(count));
+void TXmlNodeList::Reserve(int32_t count, TXmlArena* arena) {
+    if (count > 0) items_.reserve(static_cast<size_t>(count), arena);
 }
 
 void TXmlNodeList::DetachOwner() {

@@ -240,7 +240,7 @@ private:
                 return true;
             }
             const size_t contentStart = out_.Size();
-            out_.EscapedValue(element.DirectValue);
+            out_.EscapedValue(element.DirectValue());
             const bool contentBreak = out_.Size() != contentStart && out_.HasLineBreak(contentStart);
             Close(element, compact, depth, contentStart, contentBreak);
             brk = brk || contentBreak;

@@ -80,3 +80,61 @@ TEST(NodeStorage, AttributesKeepTheirOrderAsTheirBlockGrows) {
     XmlRef<IXmlNode> copy = e->Duplicate(false);
     EXPECT_EQ(copy->MarkupText(), e->MarkupText());
 }
+
+namespace {
+// Enough elements, attributes and texts to fill several pages of a load.
+std::string ManyRecords(int count) {
+    std::string text = "<?xml version=\"1.0\"?><list>";
+    for (int i = 0; i < count; ++i) {
+        const std::string n = std::to_string(i);
+        text += "<item id=\"" + n + "\" name=\"a name long enough for the heap " + n + "\"><v>" + n +
+                "</v><!-- note --><![CDATA[raw]]></item>";
+    }
+    return text + "</list>";
+}
+
+XmlRef<IXmlElement> ItemAt(const XmlRef<IXmlDocument>& doc, int position) {
+    return doc->DocumentElement()->ChildList()->ItemAt(position)->ToElement();
+}
+}  // namespace
+
+// Loads build on the document's pages; what a caller keeps of a loaded tree stays whole after
+// the document reloads and goes, moves into another document and copies (the sanitizer build
+// checks that no page goes early and none is left behind).
+TEST(NodeStorage, LoadedNodesOutliveTheirDocumentAndItsPages) {
+    const std::string text = ManyRecords(2000);
+    XmlRef<IXmlDocument> source = NewXmlDocument();
+    source->LoadXmlText(text);
+    const std::string binary = source->GetBinaryXml();
+
+    for (const char* form : {"text", "binary"}) {
+        SCOPED_TRACE(form);
+        XmlRef<IXmlDocument> doc = NewXmlDocument("", "1.0", "", NewXmlNameTable());
+        doc->LoadXmlText(std::string(form) == "text" ? text : binary);
+        XmlRef<IXmlElement> first = ItemAt(doc, 0);
+        XmlRef<IXmlElement> last = ItemAt(doc, 1999);
+        XmlRef<IXmlNodeCollection> middle = ItemAt(doc, 1000)->ChildList();
+        EXPECT_TRUE(ImplNode(first.get())->OnPage());
+        EXPECT_FALSE(ImplNode(doc->CreateElement("made").get())->OnPage());
+        const std::string lastMarkup = last->MarkupText();
+
+        doc->LoadXmlText("<other a=\"1\"/>");  // the first tree goes but for what is held
+        EXPECT_EQ(first->Parent(), nullptr);
+        EXPECT_EQ(first->ReadAttr("name", ""), "a name long enough for the heap 0");
+        doc.reset();
+        EXPECT_EQ(last->MarkupText(), lastMarkup);
+        ASSERT_EQ(middle->ItemCount(), 3);
+        EXPECT_EQ(middle->ItemAt(0)->ReadText(), "1000");
+        EXPECT_EQ(middle->ItemAt(0)->Parent(), nullptr);  // its element went
+
+        XmlRef<IXmlDocument> other = NewXmlDocument("root");  // another name table
+        other->DocumentElement()->AppendChildNode(last);
+        EXPECT_EQ(last->Parent()->NameString(), "root");
+        EXPECT_EQ(last->ReadIntAttr("id", -1), 1999);
+        XmlRef<IXmlNode> copy = first->Duplicate(true);
+        first.reset();
+        EXPECT_TRUE(ImplNode(copy.get())->OnPage());
+        EXPECT_EQ(copy->ReadAttr("name", ""), "a name long enough for the heap 0");
+        EXPECT_EQ(copy->ChildList()->ItemAt(0)->ReadText(), "0");
+    }
+}

@@ -58,7 +58,7 @@ inline void DumpNode(std::string& out, TXmlNode& node) {
         out.append("E(").append(e.NameString());
         DumpAttrs(out, e);
         out += ')';
-        if (!e.DirectValue.IsEmpty()) out.append("=").append(DumpValue(e.DirectValue));
+        if (!e.DirectValue().IsEmpty()) out.append("=").append(DumpValue(e.DirectValue()));
         break;
     }
     case xnkText: out.append("T(").append(DumpValue(static_cast<TXmlText&>(node).Value)).append(")"); return;

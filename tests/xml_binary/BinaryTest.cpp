@@ -115,7 +115,7 @@ TEST(XmlBinary, EveryValueKindRoundTrips) {
             back->LoadBinaryXml(stream.Data());
             EXPECT_EQ(Dump(back), before) << value.KindCode() << " options " << options;
             TXmlElement& d = static_cast<TXmlElement&>(*ImplNode(back->DocumentElement().get())->Children()->Item(0));
-            EXPECT_TRUE(d.DirectValue == value) << value.KindCode();
+            EXPECT_TRUE(d.DirectValue() == value) << value.KindCode();
             EXPECT_EQ(d.Children(), nullptr);  // a direct value comes back without a child list
         }
     }
