@@ -350,7 +350,9 @@ TEST_F(PollingThread, TellsWhenTheReaderFallsSilentAndWhenItAnswersAgain) {
     for (const auto& [answer, card] : steps) {
         ASSERT_EQ(reader.NextRequest(), Poll);
         reader.Answer(answer);
-        if (!card.empty()) EXPECT_EQ(NextCard(), card);
+        if (!card.empty()) {
+            EXPECT_EQ(NextCard(), card);
+        }
     }
     thread.Stop();
     thread.WaitFor();

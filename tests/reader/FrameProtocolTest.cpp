@@ -7,36 +7,12 @@
 #include <vector>
 
 #include "reader/Frame_Protocol.h"
+#include "tests/support/ScriptedLink.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-// Bursts of bytes with silence between them: a read takes from the current burst and times
-// out at its end, and what a read did not take stays queued, as on the port.
-class ScriptedLink : public IByteLink {
-public:
-    std::deque<Bytes> bursts;
-    std::vector<uint32_t> readSizes;
-    std::vector<Bytes> writes;
-    bool writeOk = true;
-
-    uint32_t ReadPort(void* buffer, uint32_t count) override {
-        readSizes.push_back(count);
-        if (bursts.empty()) return 0;
-        Bytes& b = bursts.front();
-        uint32_t n = std::min<uint32_t>(count, static_cast<uint32_t>(b.size()));
-        std::copy(b.begin(), b.begin() + n, static_cast<uint8_t*>(buffer));
-        b.erase(b.begin(), b.begin() + n);
-        if (b.empty()) bursts.pop_front();
-        return n;
-    }
-    bool WritePort(const void* bytes, uint32_t count) override {
-        auto p = static_cast<const uint8_t*>(bytes);
-        writes.emplace_back(p, p + count);
-        return writeOk;
-    }
-};
+using test_support::Bytes;
+using test_support::ScriptedLink;
 
 struct Lines {
     std::vector<std::string> text;

@@ -5,32 +5,13 @@
 #include <vector>
 
 #include "reader/Reader_Poll.h"
+#include "tests/support/ScriptedLink.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using test_support::Bytes;
 
-// The answer's bursts, each read up to its end; what a read leaves stays queued.
-class AnswerLink : public IByteLink {
-public:
-    std::deque<Bytes> bursts;
-    Bytes written;
-    bool writeOk = true;
-    uint32_t ReadPort(void* buffer, uint32_t count) override {
-        if (bursts.empty()) return 0;
-        Bytes& b = bursts.front();
-        uint32_t n = std::min<uint32_t>(count, static_cast<uint32_t>(b.size()));
-        std::copy(b.begin(), b.begin() + n, static_cast<uint8_t*>(buffer));
-        b.erase(b.begin(), b.begin() + n);
-        if (b.empty()) bursts.pop_front();
-        return n;
-    }
-    bool WritePort(const void* bytes, uint32_t count) override {
-        auto p = static_cast<const uint8_t*>(bytes);
-        written.insert(written.end(), p, p + count);
-        return writeOk;
-    }
-};
+using AnswerLink = test_support::ScriptedLink;
 
 TEST(PollReader, EachAnswerToldAsTheDriverWouldJudgeIt) {
     struct Case { const char* name; std::deque<Bytes> bursts; int32_t bits; const char* text; bool answered; };
@@ -55,7 +36,7 @@ TEST(PollReader, EachAnswerToldAsTheDriverWouldJudgeIt) {
         EXPECT_EQ(PollOutcomeText(outcome), c.text) << c.name;
         EXPECT_EQ(outcome.Answered(), c.answered) << c.name;
         const auto frame = PollFrame();
-        EXPECT_EQ(link.written, Bytes(frame.begin(), frame.end())) << c.name;
+        EXPECT_EQ(link.Written(), Bytes(frame.begin(), frame.end())) << c.name;
     }
 }
 
