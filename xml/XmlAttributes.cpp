@@ -25,7 +25,9 @@ TXmlAttrData* TXmlNode::FindAttr(int32_t nameId) {
     return nullptr;
 }
 
-void TXmlNode::SetAttr(int32_t nameId, TaggedValue value) {
+void TXmlNode::SetAttr(int32_t nameId, TaggedValue value) { SetAttr(nameId, TXmlValue::Of(std::move(value))); }
+
+void TXmlNode::SetAttr(int32_t nameId, TXmlValue value) {
     if (TXmlAttrData* a = FindAttr(nameId)) {
         a->Value = std::move(value);
         return;
@@ -35,7 +37,7 @@ void TXmlNode::SetAttr(int32_t nameId, TaggedValue value) {
     attrs_.push_back({nameId, std::move(value)});
 }
 
-void TXmlNode::AppendAttrUnchecked(int32_t nameId, TaggedValue value, TXmlArena* arena) {
+void TXmlNode::AppendAttrUnchecked(int32_t nameId, TXmlValue value, TXmlArena* arena) {
     attrs_.push_back({nameId, std::move(value)}, arena);
 }
 
@@ -72,7 +74,7 @@ uint16_t TXmlNode::AttrValueKind(std::string_view name) { return AttrValueKindBy
 
 TaggedValue TXmlNode::ReadVarAttrById(int32_t index, const TaggedValue& defaultValue) {
     const TXmlAttrData* a = FindAttr(index);
-    return a ? a->Value : defaultValue;
+    return a ? a->Value.ToTagged() : defaultValue;
 }
 TaggedValue TXmlNode::ReadVarAttr(std::string_view name, const TaggedValue& defaultValue) {
     return ReadVarAttrById(nameTable_->IdOfName(name), defaultValue);
@@ -96,14 +98,14 @@ std::string TXmlNode::ReadAttrById(int32_t index, std::string_view defaultText) 
 std::string TXmlNode::ReadAttr(std::string_view name, std::string_view defaultText) {
     return ReadAttrById(nameTable_->IdOfName(name), defaultText);
 }
-void TXmlNode::WriteAttrById(int32_t index, std::string text) { SetAttr(index, TaggedValue(std::move(text))); }
+void TXmlNode::WriteAttrById(int32_t index, std::string text) { SetAttr(index, TXmlValue::Text(text)); }
 void TXmlNode::WriteAttr(std::string_view name, std::string text) {
-    SetAttr(nameTable_->IdOfName(name), TaggedValue(std::move(text)));
+    SetAttr(nameTable_->IdOfName(name), TXmlValue::Text(text));
 }
 
 bool TXmlNode::ReadBoolAttrById(int32_t index, bool defaultValue) {
     const TXmlAttrData* a = FindAttr(index);
-    return a ? ValueAsBoolean(a->Value) : defaultValue;
+    return a ? ValueAsBoolean(a->Value.ToTagged()) : defaultValue;
 }
 bool TXmlNode::ReadBoolAttr(std::string_view name, bool defaultValue) {
     return ReadBoolAttrById(nameTable_->IdOfName(name), defaultValue);
@@ -115,7 +117,7 @@ void TXmlNode::WriteBoolAttr(std::string_view name, bool value) {
 
 int32_t TXmlNode::ReadIntAttrById(int32_t index, int32_t defaultValue) {
     const TXmlAttrData* a = FindAttr(index);
-    return a ? ValueAsInt32(a->Value) : defaultValue;
+    return a ? ValueAsInt32(a->Value.ToTagged()) : defaultValue;
 }
 int32_t TXmlNode::ReadIntAttr(std::string_view name, int32_t defaultValue) {
     return ReadIntAttrById(nameTable_->IdOfName(name), defaultValue);
@@ -130,7 +132,7 @@ TDateTime TXmlNode::ReadDateTimeAttrById(int32_t index, TDateTime defaultValue) 
     if (!a) return defaultValue;
     const uint16_t k = a->Value.KindCode();
     if (k == TaggedValue::vkText || k == TaggedValue::vkWideText) return XmlTextToDateTime(ValueAsText(a->Value));
-    return ValueAsDateTime(a->Value);
+    return ValueAsDateTime(a->Value.ToTagged());
 }
 TDateTime TXmlNode::ReadDateTimeAttr(std::string_view name, TDateTime defaultValue) {
     return ReadDateTimeAttrById(nameTable_->IdOfName(name), defaultValue);
@@ -143,7 +145,7 @@ void TXmlNode::WriteDateTimeAttr(std::string_view name, TDateTime value) {
 double TXmlNode::ReadFloatAttrById(int32_t index, double defaultValue) {
     const TXmlAttrData* a = FindAttr(index);
     if (!a) return defaultValue;
-    if (IsNumericKind(a->Value.KindCode())) return ValueAsFloat(a->Value);
+    if (IsNumericKind(a->Value.KindCode())) return ValueAsFloat(a->Value.ToTagged());
     return XmlTextToFloat(ValueAsText(a->Value));
 }
 double TXmlNode::ReadFloatAttr(std::string_view name, double defaultValue) {
@@ -178,7 +180,7 @@ void TXmlNode::WriteHexAttrById(int32_t index, int32_t value, int32_t digits) {
     std::snprintf(buf, sizeof buf, "%X", static_cast<uint32_t>(value));
     std::string text(buf);
     if (digits > static_cast<int32_t>(text.size())) text.insert(0, static_cast<size_t>(digits) - text.size(), '0');
-    SetAttr(index, TaggedValue(std::move(text)));
+    SetAttr(index, TXmlValue::Text(text));
 }
 void TXmlNode::WriteHexAttr(std::string_view name, int32_t value, int32_t digits) {
     WriteHexAttrById(nameTable_->IdOfName(name), value, digits);

@@ -71,6 +71,27 @@ std::u16string TBinXmlReader::ReadWideString() {
     return text;
 }
 
+std::string_view TBinXmlReader::ReadStringView(std::string& room) {
+    const auto length = static_cast<size_t>(ReadCount(1));
+    if (length <= static_cast<size_t>(end_ - pos_)) {
+        const std::string_view text(reinterpret_cast<const char*>(pos_), length);
+        pos_ += length;
+        return text;
+    }
+    room.assign(length, '\0');
+    Read(room.data(), room.size());
+    return room;
+}
+
+void TBinXmlReader::ReadXmlText(TXmlValue& value, TXmlArena* arena) {
+    if (Options & kBinaryWideStrings) {
+        value = TXmlValue::Text(platform::WideToAnsi(ReadWideString()), arena);
+        return;
+    }
+    std::string room;
+    value = TXmlValue::Text(ReadStringView(room), arena);
+}
+
 std::string TBinXmlReader::ReadXmlString() {
     if (Options & kBinaryWideStrings) return platform::WideToAnsi(ReadWideString());
     return ReadString();
@@ -304,9 +325,33 @@ void TBinXmlWriter::WriteTaggedValue(const TaggedValue& value) {
     }
 }
 
+void TBinXmlWriter::WriteXmlValue(const TXmlValue& value) {
+    if (!value.IsText()) {
+        WriteTaggedValue(value.ToTagged());
+        return;
+    }
+    WriteInteger(TaggedValue::vkText);
+    WriteString(value.TextView());
+}
+
+void TBinXmlReader::ReadXmlValue(TXmlValue& value, TXmlArena* arena) {
+    const int32_t code = ReadInteger();
+    if (code == TaggedValue::vkText) {
+        std::string room;
+        value = TXmlValue::Text(ReadStringView(room), arena);
+        return;
+    }
+    TaggedValue read;
+    ReadValueOfKind(code, read);
+    value = TXmlValue::Of(std::move(read), arena);
+}
+
 void TBinXmlReader::ReadTaggedValue(TaggedValue& value) {
     value.Clear();
-    const int32_t code = ReadInteger();
+    ReadValueOfKind(ReadInteger(), value);
+}
+
+void TBinXmlReader::ReadValueOfKind(int32_t code, TaggedValue& value) {
     switch (code) {
     case TaggedValue::vkEmpty: return;
     case TaggedValue::vkNull: value = TaggedValue::Null(); return;
@@ -412,7 +457,7 @@ void WriteAttrs(TBinXmlWriter& writer, const TXmlNode& node) {
     writer.WriteInteger(static_cast<int32_t>(attrs.size()));
     for (const TXmlAttrData& attr : attrs) {
         writer.WriteInteger(attr.NameId);
-        writer.WriteTaggedValue(attr.Value);
+        writer.WriteXmlValue(attr.Value);
     }
 }
 
@@ -437,12 +482,12 @@ void WriteContent(TBinXmlWriter& writer, const TXmlNode& top) {
                 }
                 case xnkText:
                     writer.WriteByte(xnkText);
-                    writer.WriteTaggedValue(static_cast<const TXmlText&>(node).Value);
+                    writer.WriteXmlValue(static_cast<const TXmlText&>(node).Value);
                     return false;
                 case xnkCDATA:
                 case xnkComment:
                     writer.WriteByte(static_cast<uint8_t>(kind));
-                    writer.WriteXmlString(static_cast<const TXmlCharacterData&>(node).Text);
+                    writer.WriteXmlString(static_cast<const TXmlCharacterData&>(node).Text.TextView());
                     return false;
                 case xnkInstruction: {
                     const auto& instruction = static_cast<const TXmlProcessingInstruction&>(node);
@@ -480,8 +525,8 @@ void ReadAttrs(TBinXmlReader& reader, TXmlNode& node, TXmlArena* arena) {
     node.ReserveAttrs(std::min(count, kMaxReserve), arena);
     for (int32_t i = 0; i < count; ++i) {
         const int32_t nameId = ReadNameId(reader, node.Table(), 0);
-        TaggedValue value;
-        reader.ReadTaggedValue(value);
+        TXmlValue value;
+        reader.ReadXmlValue(value, arena);
         node.AppendAttrUnchecked(nameId, std::move(value), arena);
     }
 }
@@ -507,7 +552,8 @@ void ReadRecords(TBinXmlReader& reader, TXmlNodeList& top, int32_t count) {
         --frame.left;
         TXmlNodeList& list = *frame.list;
         TXmlNode* withContent = nullptr;
-        switch (reader.ReadByte()) {
+        const uint8_t kind = reader.ReadByte();
+        switch (kind) {
         case xnkElement: {
             XmlRef<TXmlElement> element = MakeXmlIn<TXmlElement>(arena, table, ReadNameId(reader, *table));
             withContent = element.get();
@@ -518,18 +564,20 @@ void ReadRecords(TBinXmlReader& reader, TXmlNodeList& top, int32_t count) {
             break;
         }
         case xnkText: {
-            XmlRef<TXmlText> made = MakeXmlIn<TXmlText>(arena, table, TaggedValue());
+            XmlRef<TXmlText> made = MakeXmlIn<TXmlText>(arena, table, TXmlValue());
             TXmlText& text = *made;
             list.AppendNew(std::move(made), arena);
-            reader.ReadTaggedValue(text.Value);
+            reader.ReadXmlValue(text.Value, arena);
             break;
         }
         case xnkCDATA:
-            list.AppendNew(MakeXmlIn<TXmlCDATASection>(arena, table, reader.ReadXmlString()), arena);
+        case xnkComment: {
+            TXmlValue text;
+            reader.ReadXmlText(text, arena);
+            if (kind == xnkCDATA) list.AppendNew(MakeXmlIn<TXmlCDATASection>(arena, table, std::move(text)), arena);
+            else list.AppendNew(MakeXmlIn<TXmlComment>(arena, table, std::move(text)), arena);
             break;
-        case xnkComment:
-            list.AppendNew(MakeXmlIn<TXmlComment>(arena, table, reader.ReadXmlString()), arena);
-            break;
+        }
         case xnkInstruction: {
             const int32_t targetId = ReadNameId(reader, *table);
             XmlRef<TXmlProcessingInstruction> instruction =

@@ -14,6 +14,8 @@
 namespace xml {
 
 class TByteStream;
+class TXmlArena;
+class TXmlValue;
 
 // "< binary-xml >": the first 14 bytes of every binary document.
 inline constexpr std::string_view kBinarySignature("< binary-xml >", 14);
@@ -51,7 +53,13 @@ public:
     std::string ReadString();
     std::u16string ReadWideString();
     std::string ReadXmlString();
+    // A string without a copy when it lies in the window at hand, else read into room; the view
+    // lasts until the next read.
+    std::string_view ReadStringView(std::string& room);
     void ReadTaggedValue(TaggedValue& value);
+    // The same into the tree's form, text straight onto the arena's pages.
+    void ReadXmlValue(TXmlValue& value, TXmlArena* arena);
+    void ReadXmlText(TXmlValue& value, TXmlArena* arena);  // a ReadXmlString
 
     // Bytes not yet delivered: what a count read from the data can at most stand for.
     uint64_t Remaining() const { return static_cast<uint64_t>(end_ - pos_) + unfetched_; }
@@ -72,6 +80,7 @@ protected:
     virtual void ReadBeyond(unsigned char* buffer, size_t count) = 0;
     int32_t ReadLongInteger();
     int32_t CheckCount(int32_t count, size_t minItemSize);
+    void ReadValueOfKind(int32_t code, TaggedValue& value);  // the value after its kind code
 
     const unsigned char* pos_ = nullptr;
     const unsigned char* end_ = nullptr;
@@ -124,6 +133,7 @@ public:
     void WriteWideString(std::u16string_view text);
     void WriteXmlString(std::string_view text);
     void WriteTaggedValue(const TaggedValue& value);
+    void WriteXmlValue(const TXmlValue& value);
 
 protected:
     TBinXmlWriter(uint32_t options, size_t bufferSize);

@@ -23,6 +23,7 @@ class TXmlNameTable;
 class TBinXmlReader;  // XmlBinary
 class TBinXmlWriter;  // XmlBinary
 class TXmlSource;     // XmlParser
+class TXmlValue;
 
 // Makes a counted object; the first XmlRef takes the first reference.
 template <class T, class... Args>
@@ -87,6 +88,8 @@ inline std::string_view ValueXmlText(const TaggedValue& value, TValueTextRoom& r
     room.text = OtherValueXmlText(value);
     return room.text;
 }
+// The same for a kept value.
+std::string_view ValueXmlText(const TXmlValue& value, TValueTextRoom& room);
 
 // ---------------------------------------------------------------------------------------------
 
@@ -137,6 +140,76 @@ private:
 // the heap otherwise. FreeBlock takes the same paged flag.
 void* AllocateBlock(size_t bytes, TXmlArena* arena);
 void FreeBlock(void* block, bool paged) noexcept;
+
+// A value as the tree keeps it (attribute values, text nodes, character data): 16 bytes, where a
+// TaggedValue takes 40 and its text another heap block. Text, the common kind, lies in the value
+// itself up to 8 bytes, else in a block of its own, from the document's pages when a load builds
+// it (the heap otherwise); numbers and booleans lie in place; the rare kinds (wide text, byte
+// arrays) in a TaggedValue on the heap. Readers take a view of the text or a TaggedValue copy.
+class TXmlValue {
+public:
+    TXmlValue() noexcept { u_.i = 0; }  // empty (kind 0)
+    ~TXmlValue() { Free(); }
+    TXmlValue(TXmlValue&& other) noexcept : u_(other.u_), size_(other.size_), kind_(other.kind_), store_(other.store_) {
+        other.Forget();
+    }
+    TXmlValue& operator=(TXmlValue&& other) noexcept {
+        if (this != &other) {
+            Free();
+            u_ = other.u_;
+            size_ = other.size_;
+            kind_ = other.kind_;
+            store_ = other.store_;
+            other.Forget();
+        }
+        return *this;
+    }
+    TXmlValue(const TXmlValue&) = delete;
+    TXmlValue& operator=(const TXmlValue&) = delete;
+
+    // Each may throw std::bad_alloc; the arena is the document's when a load builds the value.
+    static TXmlValue Text(std::string_view text, TXmlArena* arena = nullptr);
+    static TXmlValue Of(const TaggedValue& value, TXmlArena* arena = nullptr);
+    static TXmlValue Of(TaggedValue&& value, TXmlArena* arena = nullptr);
+    TXmlValue Copy(TXmlArena* arena = nullptr) const;
+
+    uint16_t KindCode() const noexcept { return kind_; }
+    bool IsText() const noexcept { return store_ >= kInline && store_ <= kPagedText; }
+    // The text of a text value ("" for the other kinds); lives as long as the value.
+    std::string_view TextView() const noexcept {
+        if (store_ == kInline) return {u_.chars, size_};
+        if (store_ == kHeapText || store_ == kPagedText) return {u_.text, size_};
+        return {};
+    }
+    // The payload of the kinds kept in place (integers and currency, floats and dates, booleans).
+    int64_t IntPayload() const noexcept { return u_.i; }
+    bool BoolPayload() const noexcept { return u_.b; }
+    TaggedValue ToTagged() const;
+
+private:
+    enum : uint8_t { kNone, kInt, kFloat, kBool, kInline, kHeapText, kPagedText, kOther };
+    void Free() noexcept;
+    void Forget() noexcept {
+        store_ = kNone;
+        kind_ = TaggedValue::vkEmpty;
+        size_ = 0;
+    }
+    union {
+        int64_t i;
+        double d;
+        bool b;
+        char chars[8];
+        char* text;
+        TaggedValue* other;
+    } u_;
+    uint32_t size_ = 0;
+    uint16_t kind_ = TaggedValue::vkEmpty;
+    uint8_t store_ = kNone;
+};
+
+// The forms of a kept value that the library's readers use (see the TaggedValue ones).
+std::string ValueAsText(const TXmlValue& value);
+std::string ValueToXmlText(const TXmlValue& value);
 
 class TXmlBase : public virtual IXmlBase {
 public:
@@ -379,7 +452,7 @@ private:
 
 struct TXmlAttrData {
     int32_t NameId;
-    TaggedValue Value;
+    TXmlValue Value;
 };
 
 using TXmlAttrArray = TSmallVector<TXmlAttrData, 0>;
@@ -418,11 +491,12 @@ public:
     TXmlAttrData* FindAttr(int32_t nameId);
     // Replaces in place or appends (growth steps 4, 16, a quarter).
     void SetAttr(int32_t nameId, TaggedValue value);
+    void SetAttr(int32_t nameId, TXmlValue value);
     void RemoveAttr(int32_t nameId);
     void ClearAttrList() { attrs_.clear(); }
     void ReserveAttrs(int32_t count, TXmlArena* arena = nullptr);
     // Binary load: every record appended as read, without a lookup.
-    void AppendAttrUnchecked(int32_t nameId, TaggedValue value, TXmlArena* arena = nullptr);
+    void AppendAttrUnchecked(int32_t nameId, TXmlValue value, TXmlArena* arena = nullptr);
 
     // The PreserveWhiteSpace flag of DocumentOf, or the library default.
     bool PreservesWhiteSpace();
@@ -577,34 +651,36 @@ private:
 class TXmlText final : public TXmlNode {
 public:
     TXmlText(XmlRef<TXmlNameTable> table, TaggedValue value);
+    TXmlText(XmlRef<TXmlNameTable> table, TXmlValue value);
 
-    TaggedValue Value;
+    TXmlValue Value;
 
     int32_t NameId() override { return Table().TextIndex(); }
     int32_t NodeKind() override { return xnkText; }
     std::string ReadText() override { return ValueToXmlText(Value); }
-    void WriteText(std::string text) override { Value = TaggedValue(std::move(text)); }
+    void WriteText(std::string text) override { Value = TXmlValue::Text(text); }
     uint16_t ValueKind() override { return Value.KindCode(); }
-    TaggedValue ReadValue() override { return Value; }
-    void WriteValue(const TaggedValue& value) override { Value = value; }
+    TaggedValue ReadValue() override { return Value.ToTagged(); }
+    void WriteValue(const TaggedValue& value) override { Value = TXmlValue::Of(value); }
     XmlRef<IXmlNode> ToText() override { return this; }
 };
 
 class TXmlCharacterData : public TXmlNode {
 public:
-    std::string Text;
+    TXmlValue Text;  // always a text value
 
     // Trimmed of 0x00..0x20 at both ends unless the document preserves white space.
     std::string ReadText() override;
-    void WriteText(std::string text) override { Text = std::move(text); }
+    void WriteText(std::string text) override { Text = TXmlValue::Text(text); }
 
 protected:
-    TXmlCharacterData(XmlRef<TXmlNameTable> table, std::string text, XmlNodeKind kind);
+    TXmlCharacterData(XmlRef<TXmlNameTable> table, TXmlValue text, XmlNodeKind kind);
 };
 
 class TXmlCDATASection final : public TXmlCharacterData {
 public:
-    TXmlCDATASection(XmlRef<TXmlNameTable> table, std::string text);
+    TXmlCDATASection(XmlRef<TXmlNameTable> table, std::string_view text);
+    TXmlCDATASection(XmlRef<TXmlNameTable> table, TXmlValue text);
     int32_t NameId() override { return Table().CDATAIndex(); }
     int32_t NodeKind() override { return xnkCDATA; }
     XmlRef<IXmlNode> ToCDATA() override { return this; }
@@ -612,7 +688,8 @@ public:
 
 class TXmlComment final : public TXmlCharacterData {
 public:
-    TXmlComment(XmlRef<TXmlNameTable> table, std::string text);
+    TXmlComment(XmlRef<TXmlNameTable> table, std::string_view text);
+    TXmlComment(XmlRef<TXmlNameTable> table, TXmlValue text);
     int32_t NameId() override { return Table().CommentIndex(); }
     int32_t NodeKind() override { return xnkComment; }
     XmlRef<IXmlNode> ToComment() override { return this; }

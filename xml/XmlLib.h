@@ -118,6 +118,8 @@ using TDateTime = double;
 
 // The library's variant value: a 16-bit kind code and a payload. Copied on assignment.
 class TaggedValue {
+    friend class TXmlValue;  // the tree's compact form of a value
+
 public:
     enum Kind : uint16_t {
         vkEmpty = 0,

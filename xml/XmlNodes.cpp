@@ -203,7 +203,7 @@ XmlRef<IXmlElement> TXmlNode::FindChildElementByAttr(std::string_view elementNam
         const TXmlAttrData* a = child->FindAttr(attrId);
         if (!a) continue;
         try {
-            if (SameValue(a->Value, value)) return child->ToElement();
+            if (SameValue(a->Value.ToTagged(), value)) return child->ToElement();
         } catch (const TXmlError&) {
             // not comparable: not equal
         }
@@ -232,12 +232,12 @@ void TXmlNode::WritePathValue(std::string_view path, const TaggedValue& value) {
 
 namespace {
 
-std::string TrimmedCharacterData(const std::string& text, bool preserve) {
-    if (preserve) return text;
+std::string TrimmedCharacterData(std::string_view text, bool preserve) {
+    if (preserve) return std::string(text);
     size_t b = 0, e = text.size();
     while (b < e && static_cast<unsigned char>(text[b]) <= 0x20) ++b;
     while (e > b && static_cast<unsigned char>(text[e - 1]) <= 0x20) --e;
-    return text.substr(b, e - b);
+    return std::string(text.substr(b, e - b));
 }
 
 // The text of a node's elements, text nodes and CDATA sections, the non-empty ones joined by
@@ -273,7 +273,7 @@ std::string JoinedText(TXmlNode& top, bool preserve) {
                 return false;
             case xnkText: AddPiece(*parent, ValueToXmlText(static_cast<TXmlText&>(node).Value)); return false;
             case xnkCDATA:
-                AddPiece(*parent, TrimmedCharacterData(static_cast<TXmlCDATASection&>(node).Text, preserve));
+                AddPiece(*parent, TrimmedCharacterData(static_cast<TXmlCDATASection&>(node).Text.TextView(), preserve));
                 return false;
             default: return false;
             }
@@ -290,7 +290,7 @@ std::string JoinedText(TXmlNode& top, bool preserve) {
 
 }  // namespace
 
-std::string TXmlCharacterData::ReadText() { return TrimmedCharacterData(Text, PreservesWhiteSpace()); }
+std::string TXmlCharacterData::ReadText() { return TrimmedCharacterData(Text.TextView(), PreservesWhiteSpace()); }
 
 // ---- node classes ---------------------------------------------------------------------------
 
@@ -340,9 +340,9 @@ XmlRef<TXmlNode> ShallowCopy(const TXmlNode& node, TXmlArena* arena = nullptr) {
     XmlRef<TXmlNode> copy;
     switch (node.Kind()) {
     case xnkElement: copy = MakeXmlIn<TXmlElement>(arena, table, static_cast<const TXmlElement&>(node).NameIndex()); break;
-    case xnkText: copy = MakeXmlIn<TXmlText>(arena, table, static_cast<const TXmlText&>(node).Value); break;
-    case xnkCDATA: copy = MakeXmlIn<TXmlCDATASection>(arena, table, static_cast<const TXmlCDATASection&>(node).Text); break;
-    case xnkComment: copy = MakeXmlIn<TXmlComment>(arena, table, static_cast<const TXmlComment&>(node).Text); break;
+    case xnkText: copy = MakeXmlIn<TXmlText>(arena, table, static_cast<const TXmlText&>(node).Value.Copy(arena)); break;
+    case xnkCDATA: copy = MakeXmlIn<TXmlCDATASection>(arena, table, static_cast<const TXmlCDATASection&>(node).Text.Copy(arena)); break;
+    case xnkComment: copy = MakeXmlIn<TXmlComment>(arena, table, static_cast<const TXmlComment&>(node).Text.Copy(arena)); break;
     case xnkInstruction: {
         const auto& pi = static_cast<const TXmlProcessingInstruction&>(node);
         copy = MakeXmlIn<TXmlProcessingInstruction>(arena, table, pi.Data, pi.TargetIndex());
@@ -355,7 +355,7 @@ XmlRef<TXmlNode> ShallowCopy(const TXmlNode& node, TXmlArena* arena = nullptr) {
     // encoding); a document's own attributes stay behind.
     if (node.Kind() != xnkDocument) {
         copy->ReserveAttrs(static_cast<int32_t>(node.Attrs().size()), arena);
-        for (const TXmlAttrData& a : node.Attrs()) copy->AppendAttrUnchecked(a.NameId, a.Value, arena);
+        for (const TXmlAttrData& a : node.Attrs()) copy->AppendAttrUnchecked(a.NameId, a.Value.Copy(arena), arena);
     }
     return copy;
 }
@@ -419,15 +419,24 @@ void TXmlElement::ReplaceTextWithBase64(const void* bytes, int32_t count, int32_
 std::string TXmlElement::ReadBase64Text() { return Base64ToBytes(ReadText()); }
 
 TXmlText::TXmlText(XmlRef<TXmlNameTable> table, TaggedValue value)
+    : TXmlText(std::move(table), TXmlValue::Of(std::move(value))) {}
+
+TXmlText::TXmlText(XmlRef<TXmlNameTable> table, TXmlValue value)
     : TXmlNode(std::move(table), xnkText), Value(std::move(value)) {}
 
-TXmlCharacterData::TXmlCharacterData(XmlRef<TXmlNameTable> table, std::string text, XmlNodeKind kind)
+TXmlCharacterData::TXmlCharacterData(XmlRef<TXmlNameTable> table, TXmlValue text, XmlNodeKind kind)
     : TXmlNode(std::move(table), kind), Text(std::move(text)) {}
 
-TXmlCDATASection::TXmlCDATASection(XmlRef<TXmlNameTable> table, std::string text)
+TXmlCDATASection::TXmlCDATASection(XmlRef<TXmlNameTable> table, std::string_view text)
+    : TXmlCDATASection(std::move(table), TXmlValue::Text(text)) {}
+
+TXmlCDATASection::TXmlCDATASection(XmlRef<TXmlNameTable> table, TXmlValue text)
     : TXmlCharacterData(std::move(table), std::move(text), xnkCDATA) {}
 
-TXmlComment::TXmlComment(XmlRef<TXmlNameTable> table, std::string text)
+TXmlComment::TXmlComment(XmlRef<TXmlNameTable> table, std::string_view text)
+    : TXmlComment(std::move(table), TXmlValue::Text(text)) {}
+
+TXmlComment::TXmlComment(XmlRef<TXmlNameTable> table, TXmlValue text)
     : TXmlCharacterData(std::move(table), std::move(text), xnkComment) {}
 
 TXmlProcessingInstruction::TXmlProcessingInstruction(XmlRef<TXmlNameTable> table, std::string data, int32_t targetId)

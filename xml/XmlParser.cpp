@@ -273,7 +273,7 @@ void TXmlSource::ReadAttributes(TXmlNode& node, TXmlNameTable& table, TXmlArena*
     const auto moveToNode = [&](TXmlArena* on) {
         node.ReserveAttrs(static_cast<int32_t>(attrs_.size()), on);
         for (const TAttrText& a : attrs_)
-            node.AppendAttrUnchecked(a.NameId, TaggedValue(std::string(attrText_, a.Offset, a.Length)), on);
+            node.AppendAttrUnchecked(a.NameId, TXmlValue::Text(std::string_view(attrText_).substr(a.Offset, a.Length), on), on);
     };
     try {
         // Two copies, so that a parse that records nothing runs the loop without a trace of it.
@@ -330,14 +330,16 @@ void TXmlSource::ReadAttributesOf(TXmlNameTable& table) {
     }
 }
 
-std::string TXmlSource::ReadUntil(std::string_view t) {
+std::string TXmlSource::ReadUntil(std::string_view t) { return std::string(ReadUntilView(t)); }
+
+std::string_view TXmlSource::ReadUntilView(std::string_view t) {
     NewToken();
     size_t matched = 0;
     while (!IsEOF()) {
         if (CurChar == static_cast<unsigned char>(t[matched])) {
             ++matched;
             Next();
-            if (matched == t.size()) return AcceptToken();
+            if (matched == t.size()) return DropToken();
         } else if (matched == 0) {
             // Copy the stretch up to the next possible start of the terminator at once.
             const auto* found = static_cast<const unsigned char*>(std::memchr(pos_ + 1, t[0], end_ - pos_ - 1));
@@ -415,7 +417,7 @@ void TXmlSource::ParseContent(TXmlNodeList& list, TXmlNameTable& table, bool pre
                     }
                 }
             }
-            if (keep) target->AppendNew(MakeXmlIn<TXmlText>(arena, tableRef, TaggedValue(std::string(text))), arena);
+            if (keep) target->AppendNew(MakeXmlIn<TXmlText>(arena, tableRef, TXmlValue::Text(text, arena)), arena);
         }
 
         // 2. Markup.
@@ -460,10 +462,10 @@ void TXmlSource::ParseContent(TXmlNodeList& list, TXmlNameTable& table, bool pre
             if (!Next()) continue;
             if (CurChar == '-') {
                 ExpectText("--");
-                target->AppendNew(MakeXmlIn<TXmlComment>(arena, tableRef, ReadUntil("-->")), arena);
+                target->AppendNew(MakeXmlIn<TXmlComment>(arena, tableRef, TXmlValue::Text(ReadUntilView("-->"), arena)), arena);
             } else if (CurChar == '[') {
                 ExpectText("[CDATA[");
-                target->AppendNew(MakeXmlIn<TXmlCDATASection>(arena, tableRef, ReadUntil("]]>")), arena);
+                target->AppendNew(MakeXmlIn<TXmlCDATASection>(arena, tableRef, TXmlValue::Text(ReadUntilView("]]>"), arena)), arena);
             } else {
                 ExpectText("DOCTYPE");
                 ReadUntil(">");  // the internal subset is not recognised

@@ -80,6 +80,8 @@ public:
     std::string_view ReadQuotedView(char quote);
     void ReadAttributes(TXmlNode& node, TXmlNameTable& table, TXmlArena* arena);
     std::string ReadUntil(std::string_view terminator);
+    // The same without a copy: valid until the next token operation.
+    std::string_view ReadUntilView(std::string_view terminator);
 
     // Appends the nodes of the content at the source to the list, up to the end of the input or an
     // end tag at this level (then CurChar is "/", the "<" consumed). Element content is parsed

@@ -1,5 +1,6 @@
 // The tree's structure: counted release, child lists, the builders the parser and the binary
 // reader use, and moving a subtree onto another name table.
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -87,6 +88,119 @@ void FreeBlock(void* block, bool paged) noexcept {
     TXmlPage::Release(TXmlArena::PageAt(head, offset));
 }
 
+// ---- kept values ----------------------------------------------------------------------------
+
+TXmlValue TXmlValue::Text(std::string_view text, TXmlArena* arena) {
+    TXmlValue value;
+    value.kind_ = TaggedValue::vkText;
+    if (text.size() <= sizeof value.u_.chars) {
+        if (!text.empty()) std::memcpy(value.u_.chars, text.data(), text.size());
+        value.size_ = static_cast<uint32_t>(text.size());
+        value.store_ = kInline;
+        return value;
+    }
+    if (text.size() > UINT32_MAX) {  // beyond the length field: kept whole
+        value.u_.other = new TaggedValue(std::string(text));
+        value.store_ = kOther;
+        return value;
+    }
+    value.u_.text = static_cast<char*>(AllocateBlock(text.size(), arena));
+    std::memcpy(value.u_.text, text.data(), text.size());
+    value.size_ = static_cast<uint32_t>(text.size());
+    value.store_ = arena ? kPagedText : kHeapText;
+    return value;
+}
+
+TXmlValue TXmlValue::Of(const TaggedValue& value, TXmlArena* arena) {
+    if (const auto* text = std::get_if<std::string>(&value.payload_); text && value.kind_ == TaggedValue::vkText)
+        return Text(*text, arena);
+    return Of(TaggedValue(value), arena);  // a number copies cheaply; a rare kind is kept whole
+}
+
+TXmlValue TXmlValue::Of(TaggedValue&& value, TXmlArena* arena) {
+    TXmlValue kept;
+    const TaggedValue::Payload& payload = value.payload_;
+    if (const auto* i = std::get_if<int64_t>(&payload)) {
+        kept.u_.i = *i;
+        kept.store_ = kInt;
+    } else if (const auto* d = std::get_if<double>(&payload)) {
+        kept.u_.d = *d;
+        kept.store_ = kFloat;
+    } else if (const auto* b = std::get_if<bool>(&payload)) {
+        kept.u_.i = 0;
+        kept.u_.b = *b;
+        kept.store_ = kBool;
+    } else if (std::holds_alternative<std::monostate>(payload)) {
+        kept.store_ = kNone;
+    } else if (const auto* text = std::get_if<std::string>(&payload); text && value.kind_ == TaggedValue::vkText) {
+        return Text(*text, arena);
+    } else {
+        kept.u_.other = new TaggedValue(std::move(value));
+        kept.store_ = kOther;
+        kept.kind_ = kept.u_.other->kind_;
+        return kept;
+    }
+    kept.kind_ = value.kind_;
+    return kept;
+}
+
+TXmlValue TXmlValue::Copy(TXmlArena* arena) const {
+    if (store_ == kHeapText || store_ == kPagedText) return Text(TextView(), arena);
+    if (store_ == kOther) return Of(*u_.other, arena);
+    TXmlValue copy;
+    copy.u_ = u_;
+    copy.size_ = size_;
+    copy.kind_ = kind_;
+    copy.store_ = store_;
+    return copy;
+}
+
+TaggedValue TXmlValue::ToTagged() const {
+    switch (store_) {
+    case kInt: return TaggedValue(kind_, u_.i);
+    case kFloat: return TaggedValue(kind_, u_.d);
+    case kBool: return TaggedValue(kind_, u_.b);
+    case kInline:
+    case kHeapText:
+    case kPagedText: return TaggedValue(std::string(TextView()));
+    case kOther: return *u_.other;
+    default: return TaggedValue(kind_, std::monostate{});
+    }
+}
+
+void TXmlValue::Free() noexcept {
+    switch (store_) {
+    case kHeapText: FreeBlock(u_.text, false); break;
+    case kPagedText: FreeBlock(u_.text, true); break;
+    case kOther: delete u_.other; break;
+    default: break;
+    }
+}
+
+std::string_view ValueXmlText(const TXmlValue& value, TValueTextRoom& room) {
+    const uint16_t kind = value.KindCode();
+    if (value.IsText()) return value.TextView();
+    if (kind == TaggedValue::vkEmpty) return {};
+    if (kind == TaggedValue::vkBoolean) return value.BoolPayload() ? "1" : "0";
+    if (IsIntegerKind(kind)) {
+        const auto end = std::to_chars(room.digits, room.digits + sizeof room.digits, value.IntPayload()).ptr;
+        return {room.digits, static_cast<size_t>(end - room.digits)};
+    }
+    room.text = OtherValueXmlText(value.ToTagged());
+    return room.text;
+}
+
+std::string ValueAsText(const TXmlValue& value) {
+    if (value.IsText()) return std::string(value.TextView());
+    return ValueAsText(value.ToTagged());
+}
+
+std::string ValueToXmlText(const TXmlValue& value) {
+    TValueTextRoom room;
+    const std::string_view text = ValueXmlText(value, room);
+    return room.text.data() == text.data() ? std::move(room.text) : std::string(text);
+}
+
 TXmlArena* ArenaOf(const TXmlNodeList& list) {
     TXmlDocument* document = list.Owner() ? list.Owner()->DocumentNode() : nullptr;
     return document ? &document->Arena : nullptr;
@@ -117,6 +231,8 @@ void TXmlNode::ReleaseTree(TXmlNode* top) noexcept {
         if (list && list->items_.size() > 0 && References(*list) == 1) {  // nobody else sees the list
             TXmlNode* child = list->items_.back().release();
             list->items_.pop_back();
+            // The walk is bound by memory latency: start fetching the next sibling now.
+            if (list->items_.size() > 0) __builtin_prefetch(list->items_.back().get());
             list->Orphan(child);
             if (DropReference(*child)) {
                 child->parent_ = node;
@@ -251,7 +367,7 @@ TXmlElement& AppendElementNode(TXmlNodeList& list, TXmlNameTable& table, int32_t
 }
 
 TXmlText& AppendTextNode(TXmlNodeList& list, TXmlNameTable& table, std::string text) {
-    return AppendBuilt<TXmlText>(list, &table, TaggedValue(std::move(text)));
+    return AppendBuilt<TXmlText>(list, &table, TXmlValue::Text(text));
 }
 
 TXmlText& AppendTextNode(TXmlNodeList& list, TXmlNameTable& table, TaggedValue value) {

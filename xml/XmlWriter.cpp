@@ -110,6 +110,10 @@ public:
         TValueTextRoom room;
         Escaped(ValueXmlText(value, room));
     }
+    void EscapedValue(const TXmlValue& value) {
+        TValueTextRoom room;
+        Escaped(ValueXmlText(value, room));
+    }
 
     void CDATA(std::string_view t) {
         // A section never holds "]]>": the text is cut after the first "]" of each occurrence.
@@ -250,11 +254,11 @@ private:
             out_.EscapedValue(static_cast<TXmlText&>(node).Value);
             break;
         case xnkCDATA:
-            out_.CDATA(static_cast<TXmlCDATASection&>(node).Text);
+            out_.CDATA(static_cast<TXmlCDATASection&>(node).Text.TextView());
             break;
         case xnkComment:
             out_.Put("<!--", 4);
-            out_.Put(static_cast<TXmlComment&>(node).Text);
+            out_.Put(static_cast<TXmlComment&>(node).Text.TextView());
             out_.Put("-->", 3);
             break;
         case xnkInstruction: {

@@ -247,8 +247,8 @@ TEST_F(Node, ReplaceTextWithCDATA) {
     XmlRef<IXmlNodeCollection> list = e->ChildList();
     ASSERT_EQ(list->ItemCount(), 4);
     EXPECT_EQ(ImplNode(list->ItemAt(2).get())->NodeKind(), xnkCDATA);
-    EXPECT_EQ(static_cast<TXmlCDATASection*>(ImplNode(list->ItemAt(2).get()))->Text, "a]");
-    EXPECT_EQ(static_cast<TXmlCDATASection*>(ImplNode(list->ItemAt(3).get()))->Text, "]>b");
+    EXPECT_EQ(static_cast<TXmlCDATASection*>(ImplNode(list->ItemAt(2).get()))->Text.TextView(), "a]");
+    EXPECT_EQ(static_cast<TXmlCDATASection*>(ImplNode(list->ItemAt(3).get()))->Text.TextView(), "]>b");
     e->ReplaceTextWithCDATA("plain");
     EXPECT_EQ(Compact(e), "<e><!--keep--><child/><![CDATA[plain]]></e>");
     e->ReplaceTextWithCDATA("]]>]]>");

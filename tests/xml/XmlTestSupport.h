@@ -37,6 +37,7 @@ inline std::string Quoted(const std::string& text) {
 inline std::string DumpValue(const TaggedValue& value) {
     return std::to_string(value.KindCode()) + ":" + Quoted(ValueToXmlText(value));
 }
+inline std::string DumpValue(const TXmlValue& value) { return DumpValue(value.ToTagged()); }
 
 inline void DumpAttrs(std::string& out, TXmlNode& node) {
     for (const TXmlAttrData& attr : node.Attrs()) {
@@ -62,8 +63,8 @@ inline void DumpNode(std::string& out, TXmlNode& node) {
         break;
     }
     case xnkText: out.append("T(").append(DumpValue(static_cast<TXmlText&>(node).Value)).append(")"); return;
-    case xnkCDATA: out.append("C").append(Quoted(static_cast<TXmlCharacterData&>(node).Text)); return;
-    case xnkComment: out.append("M").append(Quoted(static_cast<TXmlCharacterData&>(node).Text)); return;
+    case xnkCDATA: out.append("C").append(Quoted(std::string(static_cast<TXmlCharacterData&>(node).Text.TextView()))); return;
+    case xnkComment: out.append("M").append(Quoted(std::string(static_cast<TXmlCharacterData&>(node).Text.TextView()))); return;
     case xnkInstruction: {
         auto& pi = static_cast<TXmlProcessingInstruction&>(node);
         out.append("P(").append(pi.NameString());

@@ -16,8 +16,10 @@ namespace {
 using namespace xml;
 
 // A host's settings file: declaration, comments, several sections, the driver's element, text,
-// a CDATA section, an instruction and character references.
+// a CDATA section, an instruction, character references and long texts (a stored picture, say:
+// each one a block of its own).
 std::string SettingsFile() {
+    const std::string picture(20000, 'Q');
     std::string text =
         "<?xml version=\"1.0\" encoding=\"windows-1251\"?>\r\n"
         "<!-- host settings -->\r\n"
@@ -29,6 +31,7 @@ std::string SettingsFile() {
                 "\t\t<Note>line one\r\nline two &#65;</Note>\r\n"
                 "\t\t<![CDATA[raw <" + n + ">]]>\r\n"
                 "\t\t<?host-pi data " + n + "?>\r\n"
+                "\t\t<Picture>" + n + picture + "</Picture>\r\n"
                 "\t</Section" + n + ">\r\n";
     }
     text += "\t<Devices>\r\n"
@@ -66,8 +69,8 @@ void LoadsUnderEveryExhaustion(const Load& load, const std::string& expected) {
         }
         ASSERT_NE(failure, "") << "a load went on after allocation " << n << " was refused";
     }
-    // The load did allocate: the refusals reached it (nodes come a page at a time, long texts
-    // one by one).
+    // The load did allocate: the refusals reached it (nodes and short texts come a page at a
+    // time, long texts one by one).
     EXPECT_GT(n, 30);
 }
 
