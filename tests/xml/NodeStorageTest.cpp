@@ -2,6 +2,7 @@
 // storage moves from the room inside the list to the heap and back to fewer items.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -136,5 +137,48 @@ TEST(NodeStorage, LoadedNodesOutliveTheirDocumentAndItsPages) {
         EXPECT_TRUE(ImplNode(copy.get())->OnPage());
         EXPECT_EQ(copy->ReadAttr("name", ""), "a name long enough for the heap 0");
         EXPECT_EQ(copy->ChildList()->ItemAt(0)->ReadText(), "0");
+    }
+}
+
+// The tree keeps every kind of value in its own compact form: what goes in comes back out with
+// its kind and payload, through copies, moves, a document's pages and the value's XML text.
+TEST(NodeStorage, KeptValuesGiveBackWhatWasStored) {
+    const std::vector<TaggedValue> values = {
+        TaggedValue(), TaggedValue::Null(), TaggedValue::Int8(-128), TaggedValue::UInt8(255),
+        TaggedValue::Int16(-32768), TaggedValue::UInt16(65535), TaggedValue::Int32(INT32_MIN),
+        TaggedValue::UInt32(UINT32_MAX), TaggedValue::Int64(INT64_MIN), TaggedValue::Currency(-12345678),
+        TaggedValue::Float32(1.5f), TaggedValue::Float64(-0.1), TaggedValue::DateTime(45000.25),
+        TaggedValue::Boolean(true), TaggedValue::Boolean(false), TaggedValue::WideText(u"wide \u0416"),
+        TaggedValue::Bytes({0, 1, 255}), TaggedValue(""), TaggedValue("x"), TaggedValue("8 bytes!"),
+        TaggedValue("nine byte"), TaggedValue(std::string("with\0zero", 9)), TaggedValue(std::string(20000, 'w')),
+    };
+    XmlRef<IXmlDocument> doc = NewXmlDocument();
+    TXmlArena& arena = static_cast<TXmlDocument*>(ImplNode(doc.get()))->Arena;
+    XmlRef<IXmlElement> e = doc->CreateElement("e");
+    XmlRef<IXmlNode> text = doc->CreateText("");
+    for (const TaggedValue& value : values) {
+        SCOPED_TRACE(ValueToXmlText(value));
+        const TXmlValue kept = TXmlValue::Of(value);
+        EXPECT_EQ(kept.KindCode(), value.KindCode());
+        EXPECT_EQ(kept.ToTagged(), value);
+        EXPECT_EQ(kept.IsText(), value.KindCode() == TaggedValue::vkText);
+        EXPECT_EQ(ValueToXmlText(kept), ValueToXmlText(value));
+        const auto asText = [](const auto& v) {
+            try {
+                return ValueAsText(v);
+            } catch (const TXmlError& failure) {
+                return std::string("error: ") + failure.what();
+            }
+        };
+        EXPECT_EQ(asText(kept), asText(value));
+        TXmlValue paged = kept.Copy(&arena);
+        TXmlValue moved = std::move(paged);
+        EXPECT_EQ(moved.ToTagged(), value);
+        EXPECT_EQ(paged.KindCode(), TaggedValue::vkEmpty);
+        e->WriteVarAttr("v", value);
+        EXPECT_EQ(e->ReadVarAttr("v", TaggedValue::Int32(-1)), value);
+        text->WriteValue(value);
+        EXPECT_EQ(text->ReadValue(), value);
+        EXPECT_EQ(text->ValueKind(), value.KindCode());
     }
 }
