@@ -83,13 +83,12 @@ std::string_view TBinXmlReader::ReadStringView(std::string& room) {
     return room;
 }
 
-void TBinXmlReader::ReadXmlText(TXmlValue& value, TXmlArena* arena) {
+std::string_view TBinXmlReader::ReadXmlStringView(std::string& room) {
     if (Options & kBinaryWideStrings) {
-        value = TXmlValue::Text(platform::WideToAnsi(ReadWideString()), arena);
-        return;
+        room = platform::WideToAnsi(ReadWideString());
+        return room;
     }
-    std::string room;
-    value = TXmlValue::Text(ReadStringView(room), arena);
+    return ReadStringView(room);
 }
 
 std::string TBinXmlReader::ReadXmlString() {
@@ -335,15 +334,22 @@ void TBinXmlWriter::WriteXmlValue(const TXmlValue& value) {
 }
 
 void TBinXmlReader::ReadXmlValue(TXmlValue& value, TXmlArena* arena) {
+    std::string room;
+    std::string_view text;
+    if (ReadXmlValueOrText(value, text, room, arena)) value = TXmlValue::Text(text, arena);
+}
+
+bool TBinXmlReader::ReadXmlValueOrText(TXmlValue& value, std::string_view& text, std::string& room,
+                                       TXmlArena* arena) {
     const int32_t code = ReadInteger();
     if (code == TaggedValue::vkText) {
-        std::string room;
-        value = TXmlValue::Text(ReadStringView(room), arena);
-        return;
+        text = ReadStringView(room);
+        return true;
     }
     TaggedValue read;
     ReadValueOfKind(code, read);
     value = TXmlValue::Of(std::move(read), arena);
+    return false;
 }
 
 void TBinXmlReader::ReadTaggedValue(TaggedValue& value) {
@@ -541,6 +547,7 @@ void ReadRecords(TBinXmlReader& reader, TXmlNodeList& top, int32_t count) {
         int32_t left;
     };
     std::vector<Frame> stack{{&top, count}};
+    std::string room;  // a string that does not lie in the reader's window at hand
     top.Clear();
     top.Reserve(std::min(count, kMaxReserve), arena);
     while (!stack.empty()) {
@@ -564,18 +571,19 @@ void ReadRecords(TBinXmlReader& reader, TXmlNodeList& top, int32_t count) {
             break;
         }
         case xnkText: {
-            XmlRef<TXmlText> made = MakeXmlIn<TXmlText>(arena, table, TXmlValue());
-            TXmlText& text = *made;
-            list.AppendNew(std::move(made), arena);
-            reader.ReadXmlValue(text.Value, arena);
+            std::string_view text;
+            TXmlValue value;
+            if (reader.ReadXmlValueOrText(value, text, room, arena))
+                list.AppendNew(MakeXmlWithText<TXmlText>(arena, table, text), arena);
+            else
+                list.AppendNew(MakeXmlIn<TXmlText>(arena, table, std::move(value)), arena);
             break;
         }
         case xnkCDATA:
         case xnkComment: {
-            TXmlValue text;
-            reader.ReadXmlText(text, arena);
-            if (kind == xnkCDATA) list.AppendNew(MakeXmlIn<TXmlCDATASection>(arena, table, std::move(text)), arena);
-            else list.AppendNew(MakeXmlIn<TXmlComment>(arena, table, std::move(text)), arena);
+            const std::string_view text = reader.ReadXmlStringView(room);
+            if (kind == xnkCDATA) list.AppendNew(MakeXmlWithText<TXmlCDATASection>(arena, table, text), arena);
+            else list.AppendNew(MakeXmlWithText<TXmlComment>(arena, table, text), arena);
             break;
         }
         case xnkInstruction: {

@@ -59,7 +59,10 @@ public:
     void ReadTaggedValue(TaggedValue& value);
     // The same into the tree's form, text straight onto the arena's pages.
     void ReadXmlValue(TXmlValue& value, TXmlArena* arena);
-    void ReadXmlText(TXmlValue& value, TXmlArena* arena);  // a ReadXmlString
+    // A text value as a view (true; see ReadStringView), any other kind into value (false).
+    bool ReadXmlValueOrText(TXmlValue& value, std::string_view& text, std::string& room, TXmlArena* arena);
+    // A ReadXmlString without a copy where it can.
+    std::string_view ReadXmlStringView(std::string& room);
 
     // Bytes not yet delivered: what a count read from the data can at most stand for.
     uint64_t Remaining() const { return static_cast<uint64_t>(end_ - pos_) + unfetched_; }

@@ -2,8 +2,10 @@
 // parser, the binary form, the document). Callers use XmlLib.h only.
 #pragma once
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cstddef>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -24,6 +26,7 @@ class TBinXmlReader;  // XmlBinary
 class TBinXmlWriter;  // XmlBinary
 class TXmlSource;     // XmlParser
 class TXmlValue;
+class TReleaseTally;
 
 // Makes a counted object; the first XmlRef takes the first reference.
 template <class T, class... Args>
@@ -140,6 +143,36 @@ private:
 // the heap otherwise. FreeBlock takes the same paged flag.
 void* AllocateBlock(size_t bytes, TXmlArena* arena);
 void FreeBlock(void* block, bool paged) noexcept;
+// The page of an array block from the arena.
+TXmlPage* PageOfBlock(void* block) noexcept;
+
+// The shares of pages and of a name table that a release walk gives back, in batches: a tree's
+// objects lie page after page and share one table, so most releases only add to a local count
+// instead of each being an atomic operation on shared memory. Flushed at the end of the walk.
+class TReleaseTally {
+public:
+    TReleaseTally() = default;
+    ~TReleaseTally() { Flush(); }
+    TReleaseTally(const TReleaseTally&) = delete;
+    TReleaseTally& operator=(const TReleaseTally&) = delete;
+
+    void Page(TXmlPage* page) noexcept {
+        if (page != page_) {
+            FlushPage();
+            page_ = page;
+        }
+        ++pageShares_;
+    }
+    void Table(TXmlNameTable* table) noexcept;  // one reference, owned by the caller until now
+    void Flush() noexcept;
+
+private:
+    void FlushPage() noexcept;
+    TXmlPage* page_ = nullptr;
+    int64_t pageShares_ = 0;
+    TXmlNameTable* table_ = nullptr;
+    int32_t tableShares_ = 0;
+};
 
 // A value as the tree keeps it (attribute values, text nodes, character data): 16 bytes, where a
 // TaggedValue takes 40 and its text another heap block. Text, the common kind, lies in the value
@@ -169,25 +202,37 @@ public:
 
     // Each may throw std::bad_alloc; the arena is the document's when a load builds the value.
     static TXmlValue Text(std::string_view text, TXmlArena* arena = nullptr);
+    // A text whose bytes lie in the slot of the node that keeps the value (made with the node by
+    // MakeXmlWithText): they last as long as the node, and the value never leaves it.
+    static TXmlValue Borrowed(const char* bytes, uint32_t size) noexcept {
+        TXmlValue value;
+        value.u_.text = const_cast<char*>(bytes);
+        value.size_ = size;
+        value.kind_ = TaggedValue::vkText;
+        value.store_ = kBorrowedText;
+        return value;
+    }
     static TXmlValue Of(const TaggedValue& value, TXmlArena* arena = nullptr);
     static TXmlValue Of(TaggedValue&& value, TXmlArena* arena = nullptr);
     TXmlValue Copy(TXmlArena* arena = nullptr) const;
 
     uint16_t KindCode() const noexcept { return kind_; }
-    bool IsText() const noexcept { return store_ >= kInline && store_ <= kPagedText; }
+    bool IsText() const noexcept { return store_ >= kInline && store_ <= kBorrowedText; }
     // The text of a text value ("" for the other kinds); lives as long as the value.
     std::string_view TextView() const noexcept {
         if (store_ == kInline) return {u_.chars, size_};
-        if (store_ == kHeapText || store_ == kPagedText) return {u_.text, size_};
+        if (store_ >= kHeapText && store_ <= kBorrowedText) return {u_.text, size_};
         return {};
     }
     // The payload of the kinds kept in place (integers and currency, floats and dates, booleans).
     int64_t IntPayload() const noexcept { return u_.i; }
     bool BoolPayload() const noexcept { return u_.b; }
     TaggedValue ToTagged() const;
+    // Empties the value, its page's share counted into the tally instead of given back at once.
+    void ReleaseInto(TReleaseTally& tally) noexcept;
 
 private:
-    enum : uint8_t { kNone, kInt, kFloat, kBool, kInline, kHeapText, kPagedText, kOther };
+    enum : uint8_t { kNone, kInt, kFloat, kBool, kInline, kHeapText, kPagedText, kBorrowedText, kOther };
     void Free() noexcept;
     void Forget() noexcept {
         store_ = kNone;
@@ -221,6 +266,7 @@ public:
 
     // Destroys the object and gives its memory back to the heap or to its page.
     static void Dispose(TXmlBase* object) noexcept;
+    static void Dispose(TXmlBase* object, TReleaseTally& tally) noexcept;
     // Marks an object made in place on an arena page (offset of its start from the page).
     void SetPageOffset(uint32_t offset) noexcept { pageOffset_ = offset; }
     bool OnPage() const noexcept { return pageOffset_ != 0; }
@@ -232,6 +278,9 @@ public:
     // Drops one reference without destroying; true when it was the last (the caller destroys).
     static bool DropReference(const IXmlBase& object) noexcept {
         return object.refCount_.fetch_sub(1, std::memory_order_acq_rel) == 1;
+    }
+    static bool DropReferences(const IXmlBase& object, int32_t count) noexcept {
+        return object.refCount_.fetch_sub(count, std::memory_order_acq_rel) == count;
     }
 
 private:
@@ -248,6 +297,29 @@ XmlRef<T> MakeXmlIn(TXmlArena* arena, Args&&... args) {
     T* object;
     try {
         object = ::new (slot) T(std::forward<Args>(args)...);
+    } catch (...) {
+        TXmlPage::Release(TXmlArena::PageAt(slot, offset));
+        throw;
+    }
+    object->SetPageOffset(offset);
+    return XmlRef<T>(object);
+}
+
+// Makes a text, CDATA or comment node on the arena's page with its text right behind it in the
+// same slot: one object to count and to give back. Without an arena, or for a text that fits in
+// the value itself, the value keeps its own.
+template <class T>
+XmlRef<T> MakeXmlWithText(TXmlArena* arena, const XmlRef<TXmlNameTable>& table, std::string_view text) {
+    if (!arena || text.size() <= 8 || text.size() > (size_t{1} << 14))
+        return MakeXmlIn<T>(arena, table, TXmlValue::Text(text, arena));
+    static_assert(alignof(T) <= 8);
+    uint32_t offset = 0;
+    void* slot = arena->Allocate(sizeof(T) + text.size(), offset);
+    char* bytes = static_cast<char*>(slot) + sizeof(T);
+    std::memcpy(bytes, text.data(), text.size());
+    T* object;
+    try {
+        object = ::new (slot) T(table, TXmlValue::Borrowed(bytes, static_cast<uint32_t>(text.size())));
     } catch (...) {
         TXmlPage::Release(TXmlArena::PageAt(slot, offset));
         throw;
@@ -383,6 +455,16 @@ public:
         const uint32_t n = std::exchange(size_, 0);
         std::destroy_n(data_, n);
     }
+    // Empties the array (already cleared of items) and returns to the room inside; a block from
+    // a page is counted into the tally, a heap block freed.
+    void ReleaseBlockInto(TReleaseTally& tally) noexcept {
+        if (data_ != room_.Items()) {
+            if (cap_ & kPaged) tally.Page(PageOfBlock(data_));
+            else FreeBlock(data_, false);
+        }
+        data_ = room_.Items();
+        cap_ = Inline;
+    }
 
 private:
     struct NoRoom {
@@ -466,6 +548,9 @@ public:
     ~TXmlNode() override;
     void DestroySelf() noexcept override { ReleaseTree(this); }
     static void ReleaseTree(TXmlNode* top) noexcept;
+    // Gives up what the node holds on pages and its table into the tally (the release walk,
+    // right before the node itself goes).
+    void ReleasePartsInto(TReleaseTally& tally) noexcept;
 
     // Slot operations of the model (the interface operations of the same name use them).
     virtual TXmlNodeList& ChildListObject();

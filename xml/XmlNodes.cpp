@@ -340,9 +340,14 @@ XmlRef<TXmlNode> ShallowCopy(const TXmlNode& node, TXmlArena* arena = nullptr) {
     XmlRef<TXmlNode> copy;
     switch (node.Kind()) {
     case xnkElement: copy = MakeXmlIn<TXmlElement>(arena, table, static_cast<const TXmlElement&>(node).NameIndex()); break;
-    case xnkText: copy = MakeXmlIn<TXmlText>(arena, table, static_cast<const TXmlText&>(node).Value.Copy(arena)); break;
-    case xnkCDATA: copy = MakeXmlIn<TXmlCDATASection>(arena, table, static_cast<const TXmlCDATASection&>(node).Text.Copy(arena)); break;
-    case xnkComment: copy = MakeXmlIn<TXmlComment>(arena, table, static_cast<const TXmlComment&>(node).Text.Copy(arena)); break;
+    case xnkText: {
+        const TXmlValue& value = static_cast<const TXmlText&>(node).Value;
+        if (value.IsText()) copy = MakeXmlWithText<TXmlText>(arena, table, value.TextView());
+        else copy = MakeXmlIn<TXmlText>(arena, table, value.Copy(arena));
+        break;
+    }
+    case xnkCDATA: copy = MakeXmlWithText<TXmlCDATASection>(arena, table, static_cast<const TXmlCDATASection&>(node).Text.TextView()); break;
+    case xnkComment: copy = MakeXmlWithText<TXmlComment>(arena, table, static_cast<const TXmlComment&>(node).Text.TextView()); break;
     case xnkInstruction: {
         const auto& pi = static_cast<const TXmlProcessingInstruction&>(node);
         copy = MakeXmlIn<TXmlProcessingInstruction>(arena, table, pi.Data, pi.TargetIndex());

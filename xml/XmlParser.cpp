@@ -417,7 +417,7 @@ void TXmlSource::ParseContent(TXmlNodeList& list, TXmlNameTable& table, bool pre
                     }
                 }
             }
-            if (keep) target->AppendNew(MakeXmlIn<TXmlText>(arena, tableRef, TXmlValue::Text(text, arena)), arena);
+            if (keep) target->AppendNew(MakeXmlWithText<TXmlText>(arena, tableRef, text), arena);
         }
 
         // 2. Markup.
@@ -462,10 +462,10 @@ void TXmlSource::ParseContent(TXmlNodeList& list, TXmlNameTable& table, bool pre
             if (!Next()) continue;
             if (CurChar == '-') {
                 ExpectText("--");
-                target->AppendNew(MakeXmlIn<TXmlComment>(arena, tableRef, TXmlValue::Text(ReadUntilView("-->"), arena)), arena);
+                target->AppendNew(MakeXmlWithText<TXmlComment>(arena, tableRef, ReadUntilView("-->")), arena);
             } else if (CurChar == '[') {
                 ExpectText("[CDATA[");
-                target->AppendNew(MakeXmlIn<TXmlCDATASection>(arena, tableRef, TXmlValue::Text(ReadUntilView("]]>"), arena)), arena);
+                target->AppendNew(MakeXmlWithText<TXmlCDATASection>(arena, tableRef, ReadUntilView("]]>")), arena);
             } else {
                 ExpectText("DOCTYPE");
                 ReadUntil(">");  // the internal subset is not recognised

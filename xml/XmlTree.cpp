@@ -77,6 +77,35 @@ void* AllocateBlock(size_t bytes, TXmlArena* arena) {
     return head + kBlockHead;
 }
 
+TXmlPage* PageOfBlock(void* block) noexcept {
+    char* head = static_cast<char*>(block) - kBlockHead;
+    uint32_t offset = 0;
+    std::memcpy(&offset, head, sizeof offset);
+    return TXmlArena::PageAt(head, offset);
+}
+
+void TReleaseTally::FlushPage() noexcept {
+    if (page_ && page_->live.fetch_sub(pageShares_, std::memory_order_acq_rel) == pageShares_) FreePage(page_);
+    page_ = nullptr;
+    pageShares_ = 0;
+}
+
+void TReleaseTally::Table(TXmlNameTable* table) noexcept {
+    if (table != table_) {
+        if (table_ && TXmlBase::DropReferences(*table_, tableShares_)) table_->DestroySelf();
+        table_ = table;
+        tableShares_ = 0;
+    }
+    ++tableShares_;
+}
+
+void TReleaseTally::Flush() noexcept {
+    FlushPage();
+    if (table_ && TXmlBase::DropReferences(*table_, tableShares_)) table_->DestroySelf();
+    table_ = nullptr;
+    tableShares_ = 0;
+}
+
 void FreeBlock(void* block, bool paged) noexcept {
     if (!paged) {
         ::operator delete(block);
@@ -145,7 +174,7 @@ TXmlValue TXmlValue::Of(TaggedValue&& value, TXmlArena* arena) {
 }
 
 TXmlValue TXmlValue::Copy(TXmlArena* arena) const {
-    if (store_ == kHeapText || store_ == kPagedText) return Text(TextView(), arena);
+    if (store_ >= kHeapText && store_ <= kBorrowedText) return Text(TextView(), arena);
     if (store_ == kOther) return Of(*u_.other, arena);
     TXmlValue copy;
     copy.u_ = u_;
@@ -162,10 +191,17 @@ TaggedValue TXmlValue::ToTagged() const {
     case kBool: return TaggedValue(kind_, u_.b);
     case kInline:
     case kHeapText:
-    case kPagedText: return TaggedValue(std::string(TextView()));
+    case kPagedText:
+    case kBorrowedText: return TaggedValue(std::string(TextView()));
     case kOther: return *u_.other;
     default: return TaggedValue(kind_, std::monostate{});
     }
+}
+
+void TXmlValue::ReleaseInto(TReleaseTally& tally) noexcept {
+    if (store_ == kPagedText) tally.Page(PageOfBlock(u_.text));
+    else Free();
+    Forget();
 }
 
 void TXmlValue::Free() noexcept {
@@ -214,6 +250,14 @@ void TXmlBase::Dispose(TXmlBase* object) noexcept {
     else TXmlPage::Release(TXmlArena::PageAt(whole, offset));
 }
 
+void TXmlBase::Dispose(TXmlBase* object, TReleaseTally& tally) noexcept {
+    void* whole = dynamic_cast<void*>(object);
+    const uint32_t offset = object->pageOffset_;
+    object->~TXmlBase();
+    if (offset == 0) ::operator delete(whole);
+    else tally.Page(TXmlArena::PageAt(whole, offset));
+}
+
 // ---- counted release ------------------------------------------------------------------------
 
 void IXmlBase::DestroyObject(const IXmlBase* object) noexcept {
@@ -225,6 +269,7 @@ void IXmlBase::DestroyObject(const IXmlBase* object) noexcept {
 // allocating nothing and with no recursion: the parent link of a dying node is free and leads
 // back up the way the walk came down, and a dying child list is its own stack of items to do.
 void TXmlNode::ReleaseTree(TXmlNode* top) noexcept {
+    TReleaseTally tally;
     TXmlNode* node = top;
     while (true) {
         TXmlNodeList* list = node->children_.get();
@@ -242,10 +287,29 @@ void TXmlNode::ReleaseTree(TXmlNode* top) noexcept {
         }
         TXmlNode* up = node->parent_;
         const bool done = node == top;
-        Dispose(node);
+        if (list && References(*list) == 1) {  // the list goes with its node, empty by now
+            node->children_.release();
+            list->items_.ReleaseBlockInto(tally);
+            Dispose(list, tally);
+        }
+        node->ReleasePartsInto(tally);
+        Dispose(node, tally);
         if (done) return;
         node = up;
     }
+}
+
+void TXmlNode::ReleasePartsInto(TReleaseTally& tally) noexcept {
+    for (TXmlAttrData& a : attrs_) a.Value.ReleaseInto(tally);
+    attrs_.clear();
+    attrs_.ReleaseBlockInto(tally);
+    switch (kind_) {
+    case xnkText: static_cast<TXmlText*>(this)->Value.ReleaseInto(tally); break;
+    case xnkCDATA:
+    case xnkComment: static_cast<TXmlCharacterData*>(this)->Text.ReleaseInto(tally); break;
+    default: break;
+    }
+    tally.Table(nameTable_.release());
 }
 
 void TXmlNodeList::DestroySelf() noexcept {

@@ -180,5 +180,11 @@ TEST(NodeStorage, KeptValuesGiveBackWhatWasStored) {
         text->WriteValue(value);
         EXPECT_EQ(text->ReadValue(), value);
         EXPECT_EQ(text->ValueKind(), value.KindCode());
+        if (kept.IsText()) {  // a load's text node keeps its text in its own slot on a page
+            XmlRef<TXmlText> loaded = MakeXmlWithText<TXmlText>(&arena, ImplNode(doc.get())->TableRef(), kept.TextView());
+            EXPECT_EQ(loaded->ReadValue(), value);
+            EXPECT_EQ(loaded->Duplicate(false)->ReadValue(), value);
+            EXPECT_EQ(TXmlValue::Of(loaded->ReadValue()).ToTagged(), value);
+        }
     }
 }
