@@ -541,6 +541,7 @@ void ReadAttrs(TBinXmlReader& reader, TXmlNode& node, TXmlArena* arena) {
 void ReadRecords(TBinXmlReader& reader, TXmlNodeList& top, int32_t count) {
     if (!top.Owner()) FailRead();
     const XmlRef<TXmlNameTable> table = top.Owner()->TableRef();
+    TTableShares shares(*table);
     TXmlArena* const arena = ArenaOf(top);
     struct Frame {
         TXmlNodeList* list;
@@ -562,7 +563,7 @@ void ReadRecords(TBinXmlReader& reader, TXmlNodeList& top, int32_t count) {
         const uint8_t kind = reader.ReadByte();
         switch (kind) {
         case xnkElement: {
-            XmlRef<TXmlElement> element = MakeXmlIn<TXmlElement>(arena, table, ReadNameId(reader, *table));
+            XmlRef<TXmlElement> element = MakeXmlIn<TXmlElement>(arena, shares.Take(), ReadNameId(reader, *table));
             withContent = element.get();
             list.AppendNew(std::move(element), arena);
             TaggedValue direct;
@@ -574,22 +575,22 @@ void ReadRecords(TBinXmlReader& reader, TXmlNodeList& top, int32_t count) {
             std::string_view text;
             TXmlValue value;
             if (reader.ReadXmlValueOrText(value, text, room, arena))
-                list.AppendNew(MakeXmlWithText<TXmlText>(arena, table, text), arena);
+                list.AppendNew(MakeXmlWithText<TXmlText>(arena, shares.Take(), text), arena);
             else
-                list.AppendNew(MakeXmlIn<TXmlText>(arena, table, std::move(value)), arena);
+                list.AppendNew(MakeXmlIn<TXmlText>(arena, shares.Take(), std::move(value)), arena);
             break;
         }
         case xnkCDATA:
         case xnkComment: {
             const std::string_view text = reader.ReadXmlStringView(room);
-            if (kind == xnkCDATA) list.AppendNew(MakeXmlWithText<TXmlCDATASection>(arena, table, text), arena);
-            else list.AppendNew(MakeXmlWithText<TXmlComment>(arena, table, text), arena);
+            if (kind == xnkCDATA) list.AppendNew(MakeXmlWithText<TXmlCDATASection>(arena, shares.Take(), text), arena);
+            else list.AppendNew(MakeXmlWithText<TXmlComment>(arena, shares.Take(), text), arena);
             break;
         }
         case xnkInstruction: {
             const int32_t targetId = ReadNameId(reader, *table);
             XmlRef<TXmlProcessingInstruction> instruction =
-                MakeXmlIn<TXmlProcessingInstruction>(arena, table, reader.ReadXmlString(), targetId);
+                MakeXmlIn<TXmlProcessingInstruction>(arena, shares.Take(), reader.ReadXmlString(), targetId);
             withContent = instruction.get();
             list.AppendNew(std::move(instruction), arena);
             break;

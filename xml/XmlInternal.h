@@ -279,6 +279,18 @@ public:
     static bool DropReference(const IXmlBase& object) noexcept {
         return object.refCount_.fetch_sub(1, std::memory_order_acq_rel) == 1;
     }
+    static void AddReferences(const IXmlBase& object, int32_t count) noexcept {
+        object.refCount_.fetch_add(count, std::memory_order_relaxed);
+    }
+    // The first reference of an object just made, without an atomic operation when (as always)
+    // its constructor kept none of its own.
+    template <class T>
+    static XmlRef<T> FirstReference(T* object) noexcept {
+        const IXmlBase& base = *object;
+        if (base.refCount_.load(std::memory_order_relaxed) == 0) base.refCount_.store(1, std::memory_order_relaxed);
+        else base.refCount_.fetch_add(1, std::memory_order_relaxed);
+        return XmlRef<T>(object, XmlAdoptRef{});
+    }
     static bool DropReferences(const IXmlBase& object, int32_t count) noexcept {
         return object.refCount_.fetch_sub(count, std::memory_order_acq_rel) == count;
     }
@@ -302,16 +314,33 @@ XmlRef<T> MakeXmlIn(TXmlArena* arena, Args&&... args) {
         throw;
     }
     object->SetPageOffset(offset);
-    return XmlRef<T>(object);
+    return TXmlBase::FirstReference(object);
 }
+
+// References to one name table for the nodes a load builds, handed out without an atomic
+// operation each: taken from the table's count a batch at a time, the rest given back at the end.
+class TTableShares {
+public:
+    explicit TTableShares(TXmlNameTable& table) noexcept : table_(&table) {}
+    ~TTableShares();
+    TTableShares(const TTableShares&) = delete;
+    TTableShares& operator=(const TTableShares&) = delete;
+    XmlRef<TXmlNameTable> Take() noexcept;
+    bool Of(const TXmlNameTable& table) const noexcept { return &table == table_; }
+
+private:
+    static constexpr int32_t kBatch = 4096;
+    TXmlNameTable* table_;
+    int32_t left_ = 0;
+};
 
 // Makes a text, CDATA or comment node on the arena's page with its text right behind it in the
 // same slot: one object to count and to give back. Without an arena, or for a text that fits in
 // the value itself, the value keeps its own.
 template <class T>
-XmlRef<T> MakeXmlWithText(TXmlArena* arena, const XmlRef<TXmlNameTable>& table, std::string_view text) {
+XmlRef<T> MakeXmlWithText(TXmlArena* arena, XmlRef<TXmlNameTable> table, std::string_view text) {
     if (!arena || text.size() <= 8 || text.size() > (size_t{1} << 14))
-        return MakeXmlIn<T>(arena, table, TXmlValue::Text(text, arena));
+        return MakeXmlIn<T>(arena, std::move(table), TXmlValue::Text(text, arena));
     static_assert(alignof(T) <= 8);
     uint32_t offset = 0;
     void* slot = arena->Allocate(sizeof(T) + text.size(), offset);
@@ -319,13 +348,13 @@ XmlRef<T> MakeXmlWithText(TXmlArena* arena, const XmlRef<TXmlNameTable>& table, 
     std::memcpy(bytes, text.data(), text.size());
     T* object;
     try {
-        object = ::new (slot) T(table, TXmlValue::Borrowed(bytes, static_cast<uint32_t>(text.size())));
+        object = ::new (slot) T(std::move(table), TXmlValue::Borrowed(bytes, static_cast<uint32_t>(text.size())));
     } catch (...) {
         TXmlPage::Release(TXmlArena::PageAt(slot, offset));
         throw;
     }
     object->SetPageOffset(offset);
-    return XmlRef<T>(object);
+    return TXmlBase::FirstReference(object);
 }
 
 // The arena of the document that owns the list (none for a list outside a document).
@@ -390,6 +419,15 @@ private:
     size_t indexed_ = 0;
     bool indexValid_ = false;
 };
+
+inline XmlRef<TXmlNameTable> TTableShares::Take() noexcept {
+    if (left_ == 0) {
+        TXmlBase::AddReferences(*table_, kBatch);
+        left_ = kBatch;
+    }
+    --left_;
+    return XmlRef<TXmlNameTable>(table_, XmlAdoptRef{});
+}
 
 // ---------------------------------------------------------------------------------------------
 

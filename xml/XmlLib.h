@@ -78,12 +78,16 @@ private:
 // A counted reference; none (null) is a valid value. Converts implicitly from a raw pointer
 // (taking a new reference, which is safe with an intrusive count) and to references of base
 // interfaces.
+// Marks a pointer whose reference the caller has already counted: the XmlRef takes it over.
+struct XmlAdoptRef {};
+
 template <class T>
 class XmlRef {
 public:
     XmlRef() noexcept = default;
     XmlRef(std::nullptr_t) noexcept {}
     XmlRef(T* p) noexcept : p_(p) { if (p_) p_->AddRef(); }
+    XmlRef(T* p, XmlAdoptRef) noexcept : p_(p) {}
     XmlRef(const XmlRef& o) noexcept : p_(o.p_) { if (p_) p_->AddRef(); }
     XmlRef(XmlRef&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
     template <class U, class = std::enable_if_t<std::is_convertible_v<U*, T*>>>

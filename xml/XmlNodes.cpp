@@ -335,25 +335,25 @@ void TXmlElement::SetDirectValue(TaggedValue value) {
 
 namespace {
 
-XmlRef<TXmlNode> ShallowCopy(const TXmlNode& node, TXmlArena* arena = nullptr) {
-    const XmlRef<TXmlNameTable>& table = node.TableRef();
+XmlRef<TXmlNode> ShallowCopy(const TXmlNode& node, TXmlArena* arena = nullptr, TTableShares* shares = nullptr) {
+    XmlRef<TXmlNameTable> table = shares && shares->Of(node.Table()) ? shares->Take() : node.TableRef();
     XmlRef<TXmlNode> copy;
     switch (node.Kind()) {
-    case xnkElement: copy = MakeXmlIn<TXmlElement>(arena, table, static_cast<const TXmlElement&>(node).NameIndex()); break;
+    case xnkElement: copy = MakeXmlIn<TXmlElement>(arena, std::move(table), static_cast<const TXmlElement&>(node).NameIndex()); break;
     case xnkText: {
         const TXmlValue& value = static_cast<const TXmlText&>(node).Value;
-        if (value.IsText()) copy = MakeXmlWithText<TXmlText>(arena, table, value.TextView());
-        else copy = MakeXmlIn<TXmlText>(arena, table, value.Copy(arena));
+        if (value.IsText()) copy = MakeXmlWithText<TXmlText>(arena, std::move(table), value.TextView());
+        else copy = MakeXmlIn<TXmlText>(arena, std::move(table), value.Copy(arena));
         break;
     }
-    case xnkCDATA: copy = MakeXmlWithText<TXmlCDATASection>(arena, table, static_cast<const TXmlCDATASection&>(node).Text.TextView()); break;
-    case xnkComment: copy = MakeXmlWithText<TXmlComment>(arena, table, static_cast<const TXmlComment&>(node).Text.TextView()); break;
+    case xnkCDATA: copy = MakeXmlWithText<TXmlCDATASection>(arena, std::move(table), static_cast<const TXmlCDATASection&>(node).Text.TextView()); break;
+    case xnkComment: copy = MakeXmlWithText<TXmlComment>(arena, std::move(table), static_cast<const TXmlComment&>(node).Text.TextView()); break;
     case xnkInstruction: {
         const auto& pi = static_cast<const TXmlProcessingInstruction&>(node);
-        copy = MakeXmlIn<TXmlProcessingInstruction>(arena, table, pi.Data, pi.TargetIndex());
+        copy = MakeXmlIn<TXmlProcessingInstruction>(arena, std::move(table), pi.Data, pi.TargetIndex());
         break;
     }
-    case xnkDocument: copy = MakeXmlIn<TXmlDocument>(arena, table); break;
+    case xnkDocument: copy = MakeXmlIn<TXmlDocument>(arena, std::move(table)); break;
     default: RaiseXmlError(NotSupportedMessage);
     }
     // Attributes travel with elements and instructions (a declaration keeps its version and
@@ -369,11 +369,13 @@ XmlRef<TXmlNode> ShallowCopy(const TXmlNode& node, TXmlArena* arena = nullptr) {
 // The copies are built on pages of their own, which they alone keep.
 struct CopyVisitor {
     using Level = TXmlNode*;  // the copy of the node
+    explicit CopyVisitor(TXmlNameTable& table) : shares(table) {}
     XmlRef<TXmlNode> root;
     TXmlArena arena;
+    TTableShares shares;
 
     bool Enter(const TXmlNode& node, TXmlNode** parent, TXmlNode*& copy) {
-        XmlRef<TXmlNode> made = ShallowCopy(node, &arena);
+        XmlRef<TXmlNode> made = ShallowCopy(node, &arena, &shares);
         copy = made.get();
         if (parent) (*parent)->ChildListIn(&arena).AppendNew(std::move(made), &arena);
         else root = std::move(made);
@@ -387,7 +389,7 @@ struct CopyVisitor {
 };
 
 XmlRef<IXmlNode> DeepCopy(const TXmlNode& top) {
-    CopyVisitor copy;
+    CopyVisitor copy(top.Table());
     WalkTree(top, copy);
     return static_cast<IXmlNode*>(copy.root.get());
 }

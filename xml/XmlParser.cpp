@@ -373,7 +373,7 @@ void TXmlSource::ParseContent(TXmlNodeList& list, TXmlNameTable& table, bool pre
     std::vector<Open> open;  // elements whose end tag is still due, innermost last
     TXmlNodeList* target = &list;
     const auto& classes = *classes_;
-    const XmlRef<TXmlNameTable> tableRef(&table);
+    TTableShares shares(table);
     TXmlArena* const arena = ArenaOf(list);
 
     for (;;) {
@@ -417,7 +417,7 @@ void TXmlSource::ParseContent(TXmlNodeList& list, TXmlNameTable& table, bool pre
                     }
                 }
             }
-            if (keep) target->AppendNew(MakeXmlWithText<TXmlText>(arena, tableRef, text), arena);
+            if (keep) target->AppendNew(MakeXmlWithText<TXmlText>(arena, shares.Take(), text), arena);
         }
 
         // 2. Markup.
@@ -447,7 +447,7 @@ void TXmlSource::ParseContent(TXmlNodeList& list, TXmlNameTable& table, bool pre
             Next();
             const int32_t targetId = InternName(table, ReadNameView());
             XmlRef<TXmlProcessingInstruction> made =
-                MakeXmlIn<TXmlProcessingInstruction>(arena, tableRef, std::string(), targetId);
+                MakeXmlIn<TXmlProcessingInstruction>(arena, shares.Take(), std::string(), targetId);
             TXmlProcessingInstruction& instruction = *made;
             target->AppendNew(std::move(made), arena);  // the list's reference is the one that lasts
             if (targetId == table.XmlIndex()) {
@@ -462,10 +462,10 @@ void TXmlSource::ParseContent(TXmlNodeList& list, TXmlNameTable& table, bool pre
             if (!Next()) continue;
             if (CurChar == '-') {
                 ExpectText("--");
-                target->AppendNew(MakeXmlWithText<TXmlComment>(arena, tableRef, ReadUntilView("-->")), arena);
+                target->AppendNew(MakeXmlWithText<TXmlComment>(arena, shares.Take(), ReadUntilView("-->")), arena);
             } else if (CurChar == '[') {
                 ExpectText("[CDATA[");
-                target->AppendNew(MakeXmlWithText<TXmlCDATASection>(arena, tableRef, ReadUntilView("]]>")), arena);
+                target->AppendNew(MakeXmlWithText<TXmlCDATASection>(arena, shares.Take(), ReadUntilView("]]>")), arena);
             } else {
                 ExpectText("DOCTYPE");
                 ReadUntil(">");  // the internal subset is not recognised
@@ -478,7 +478,7 @@ void TXmlSource::ParseContent(TXmlNodeList& list, TXmlNameTable& table, bool pre
             if (IsEOF()) Fail("Не завершено определение элемента");
             if (!(classes[CurChar] & kBlank) && CurChar != '/' && CurChar != '>')
                 Fail("Некорретный символ в имени элемента");
-            XmlRef<TXmlElement> made = MakeXmlIn<TXmlElement>(arena, tableRef, nameId);
+            XmlRef<TXmlElement> made = MakeXmlIn<TXmlElement>(arena, shares.Take(), nameId);
             TXmlElement& element = *made;
             target->AppendNew(std::move(made), arena);  // in the tree before its attributes and content
             if (positions_) {

@@ -106,6 +106,10 @@ void TReleaseTally::Flush() noexcept {
     tableShares_ = 0;
 }
 
+TTableShares::~TTableShares() {
+    if (left_ > 0 && TXmlBase::DropReferences(*table_, left_)) table_->DestroySelf();
+}
+
 void FreeBlock(void* block, bool paged) noexcept {
     if (!paged) {
         ::operator delete(block);
