@@ -268,8 +268,9 @@ public:
     static void Dispose(TXmlBase* object) noexcept;
     static void Dispose(TXmlBase* object, TReleaseTally& tally) noexcept;
     // Marks an object made in place on an arena page (offset of its start from the page).
-    void SetPageOffset(uint32_t offset) noexcept { pageOffset_ = offset; }
-    bool OnPage() const noexcept { return pageOffset_ != 0; }
+    void SetPageOffset(uint32_t offset) noexcept { static_cast<IXmlBase*>(this)->pageOffset_ = offset; }
+    bool OnPage() const noexcept { return static_cast<const IXmlBase*>(this)->pageOffset_ != 0; }
+    uint32_t PageOffset() const noexcept { return static_cast<const IXmlBase*>(this)->pageOffset_; }
 
     // Counted-reference internals for the release walk.
     static int32_t References(const IXmlBase& object) noexcept {
@@ -295,8 +296,6 @@ public:
         return object.refCount_.fetch_sub(count, std::memory_order_acq_rel) == count;
     }
 
-private:
-    uint32_t pageOffset_ = 0;  // 0: a heap object
 };
 
 // Makes a counted object on the arena's page, or on the heap without an arena.
@@ -575,7 +574,84 @@ struct TXmlAttrData {
     TXmlValue Value;
 };
 
-using TXmlAttrArray = TSmallVector<TXmlAttrData, 0>;
+// An array whose size and capacity lie in its block, so that its owner keeps one pointer: every
+// node has an attribute array and most have no attributes. Growth as GrownCapacity; the block
+// comes from the arena when one is given, from the heap otherwise.
+template <class T>
+class TBlockVector {
+public:
+    TBlockVector() = default;
+    ~TBlockVector() {
+        clear();
+        Free();
+    }
+    TBlockVector(const TBlockVector&) = delete;
+    TBlockVector& operator=(const TBlockVector&) = delete;
+
+    size_t size() const { return block_ ? block_->size : 0; }
+    size_t capacity() const { return block_ ? block_->capacity & ~kPaged : 0; }
+    bool empty() const { return size() == 0; }
+    T* begin() { return block_ ? ItemsOf(block_) : nullptr; }
+    T* end() { return begin() + size(); }
+    const T* begin() const { return block_ ? ItemsOf(block_) : nullptr; }
+    const T* end() const { return begin() + size(); }
+    T& operator[](size_t i) { return ItemsOf(block_)[i]; }
+    const T& operator[](size_t i) const { return ItemsOf(block_)[i]; }
+
+    void reserve(size_t n, TXmlArena* arena = nullptr) {
+        if (n <= capacity()) return;
+        static_assert(alignof(T) <= 8);
+        auto* fresh = static_cast<Head*>(AllocateBlock(sizeof(Head) + n * sizeof(T), arena));
+        const size_t count = size();
+        fresh->size = static_cast<uint32_t>(count);
+        fresh->capacity = static_cast<uint32_t>(n) | (arena ? kPaged : 0);
+        if (block_) {
+            std::uninitialized_move_n(ItemsOf(block_), count, ItemsOf(fresh));
+            std::destroy_n(ItemsOf(block_), count);
+            Free();
+        }
+        block_ = fresh;
+    }
+    void push_back(T item, TXmlArena* arena = nullptr) {
+        if (size() == capacity()) reserve(GrownCapacity(capacity()), arena);
+        std::construct_at(ItemsOf(block_) + block_->size, std::move(item));
+        ++block_->size;
+    }
+    void pop_back() { std::destroy_at(ItemsOf(block_) + --block_->size); }
+    void erase(size_t position) {
+        std::move(begin() + position + 1, end(), begin() + position);
+        pop_back();
+    }
+    void clear() {
+        if (!block_) return;
+        const uint32_t n = std::exchange(block_->size, 0);  // empty before the items go
+        std::destroy_n(ItemsOf(block_), n);
+    }
+    // Gives the block (already cleared of items) up: one from a page is counted into the tally,
+    // a heap block freed.
+    void ReleaseBlockInto(TReleaseTally& tally) noexcept {
+        if (!block_) return;
+        if (block_->capacity & kPaged) tally.Page(PageOfBlock(block_));
+        else FreeBlock(block_, false);
+        block_ = nullptr;
+    }
+
+private:
+    struct alignas(8) Head {
+        uint32_t size;
+        uint32_t capacity;  // with kPaged when the block lies on an arena page
+    };
+    static constexpr uint32_t kPaged = 0x80000000u;
+    static T* ItemsOf(Head* head) { return reinterpret_cast<T*>(head + 1); }
+    static const T* ItemsOf(const Head* head) { return reinterpret_cast<const T*>(head + 1); }
+    void Free() {
+        if (block_) FreeBlock(block_, (block_->capacity & kPaged) != 0);
+        block_ = nullptr;
+    }
+    Head* block_ = nullptr;
+};
+
+using TXmlAttrArray = TBlockVector<TXmlAttrData>;
 
 // Moves a node (and everything below it) onto another table, interning its names there.
 void RemapNames(TXmlNode& node, TXmlNameTable& newTable);
@@ -730,7 +806,12 @@ private:
     TXmlNode* FirstChildById(int32_t index) const;
     int32_t ChoiceOf(int32_t index, const TXmlAttrData& attr, const std::vector<std::string>& allowed);
 
-    const uint8_t kind_;  // first: it fits beside the base's page offset
+    const uint8_t kind_;  // first: kind and name index fill the word beside the base's vptr
+
+protected:
+    int32_t nameId_ = -1;  // elements: the name; instructions: the target
+
+private:
     TXmlNode* parent_ = nullptr;
     XmlRef<TXmlNameTable> nameTable_;
     XmlRef<TXmlNodeList> children_;
@@ -767,7 +848,6 @@ public:
 
 private:
     void RemoveTextChildren();
-    int32_t nameId_;
     std::unique_ptr<TaggedValue> direct_;
 };
 
@@ -822,18 +902,15 @@ class TXmlProcessingInstruction final : public TXmlNode {
 public:
     TXmlProcessingInstruction(XmlRef<TXmlNameTable> table, std::string data, int32_t targetId);
 
-    void AssignNameId(int32_t index) override { targetId_ = index; }
+    void AssignNameId(int32_t index) override { nameId_ = index; }
     std::string Data;
 
-    int32_t NameId() override { return targetId_; }
-    int32_t TargetIndex() const { return targetId_; }
+    int32_t NameId() override { return nameId_; }
+    int32_t TargetIndex() const { return nameId_; }
     int32_t NodeKind() override { return xnkInstruction; }
     std::string ReadText() override { return Data; }
     void WriteText(std::string text) override { Data = std::move(text); }
     XmlRef<IXmlNode> ToInstruction() override { return this; }
-
-private:
-    int32_t targetId_;
 };
 
 // The document node. Its constructor and node operations (NameId, NodeKind, ReadText,

@@ -73,6 +73,9 @@ private:
     }
     static void DestroyObject(const IXmlBase* object) noexcept;  // XmlNodes.cpp
     mutable std::atomic<int32_t> refCount_{0};
+    // Where the library's object lies on a page of its document's memory (0: on the heap). Kept
+    // here, beside the count, where a 64-bit object has room to spare.
+    uint32_t pageOffset_ = 0;
 };
 
 // A counted reference; none (null) is a valid value. Converts implicitly from a raw pointer

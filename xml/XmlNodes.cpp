@@ -295,7 +295,9 @@ std::string TXmlCharacterData::ReadText() { return TrimmedCharacterData(Text.Tex
 // ---- node classes ---------------------------------------------------------------------------
 
 TXmlElement::TXmlElement(XmlRef<TXmlNameTable> table, int32_t nameId)
-    : TXmlNode(std::move(table), xnkElement), nameId_(nameId) {}
+    : TXmlNode(std::move(table), xnkElement) {
+    nameId_ = nameId;
+}
 
 std::string TXmlElement::ReadText() {
     if (HasChildNodes()) return JoinedText(*this, PreservesWhiteSpace());
@@ -447,7 +449,9 @@ TXmlComment::TXmlComment(XmlRef<TXmlNameTable> table, TXmlValue text)
     : TXmlCharacterData(std::move(table), std::move(text), xnkComment) {}
 
 TXmlProcessingInstruction::TXmlProcessingInstruction(XmlRef<TXmlNameTable> table, std::string data, int32_t targetId)
-    : TXmlNode(std::move(table), xnkInstruction), Data(std::move(data)), targetId_(targetId) {}
+    : TXmlNode(std::move(table), xnkInstruction), Data(std::move(data)) {
+    nameId_ = targetId;
+}
 
 TXmlDocument::TXmlDocument(XmlRef<TXmlNameTable> table) : TXmlNode(std::move(table), xnkDocument) {}
 

@@ -248,7 +248,7 @@ TXmlArena* ArenaOf(const TXmlNodeList& list) {
 
 void TXmlBase::Dispose(TXmlBase* object) noexcept {
     void* whole = dynamic_cast<void*>(object);
-    const uint32_t offset = object->pageOffset_;
+    const uint32_t offset = object->PageOffset();
     object->~TXmlBase();
     if (offset == 0) ::operator delete(whole);
     else TXmlPage::Release(TXmlArena::PageAt(whole, offset));
@@ -256,7 +256,7 @@ void TXmlBase::Dispose(TXmlBase* object) noexcept {
 
 void TXmlBase::Dispose(TXmlBase* object, TReleaseTally& tally) noexcept {
     void* whole = dynamic_cast<void*>(object);
-    const uint32_t offset = object->pageOffset_;
+    const uint32_t offset = object->PageOffset();
     object->~TXmlBase();
     if (offset == 0) ::operator delete(whole);
     else tally.Page(TXmlArena::PageAt(whole, offset));
