@@ -207,7 +207,7 @@ char TXmlSource::ReadCharRef() {
     return static_cast<char>(resolved);
 }
 
-void TXmlSource::ExpectChar(char c) {
+void TXmlSource::ExpectCharSlow(char c) {
     if (!IsEOF() && CurChar == static_cast<unsigned char>(c)) {
         Next();
         return;
@@ -273,7 +273,7 @@ void TXmlSource::ReadAttributes(TXmlNode& node, TXmlNameTable& table, TXmlArena*
     const auto moveToNode = [&](TXmlArena* on) {
         node.ReserveAttrs(static_cast<int32_t>(attrs_.size()), on);
         for (const TAttrText& a : attrs_)
-            node.AppendAttrUnchecked(a.NameId, TXmlValue::Text(std::string_view(attrText_).substr(a.Offset, a.Length), on), on);
+            node.AppendAttrUnchecked(a.NameId, TXmlValue::Text(a.Text(attrText_), on), on);
     };
     try {
         // Two copies, so that a parse that records nothing runs the loop without a trace of it.
@@ -297,7 +297,8 @@ void TXmlSource::ReadAttributesOf(TXmlNameTable& table) {
     constexpr size_t kScanned = 16;
     std::unordered_map<int32_t, size_t> positions;
     SkipBlanks();
-    while (!IsEOF() && IsXmlNameStart(CurChar)) {
+    const auto& classes = *classes_;
+    while (!IsEOF() && (classes[CurChar] & kNameStart)) {
         [[maybe_unused]] const uint64_t nameBegin = kRecord ? Offset() : 0;
         const int32_t nameId = InternName(table, ReadNameView());
         [[maybe_unused]] const uint64_t nameEnd = kRecord ? Offset() : 0;
@@ -308,8 +309,12 @@ void TXmlSource::ReadAttributesOf(TXmlNameTable& table) {
         if (CurChar != '\'' && CurChar != '"') Fail("Ожидается строковая константа");
         [[maybe_unused]] const uint64_t valueBegin = kRecord ? Offset() + 1 : 0;
         const std::string_view text = ReadQuotedView(static_cast<char>(CurChar));
-        const TAttrText value{nameId, attrText_.size(), text.size()};
-        attrText_.append(text);
+        TAttrText value{nameId, text.data(), 0, text.size()};
+        if (!IsStable(text)) {  // a value with references, or one a block refill would take away
+            value.Data = nullptr;
+            value.Offset = attrText_.size();
+            attrText_.append(text);
+        }
         if constexpr (kRecord) RecordAttr(nameId, nameBegin, nameEnd, valueBegin);
         const size_t count = attrs.size();
         if (count < kScanned) {
@@ -384,30 +389,39 @@ void TXmlSource::ParseContent(TXmlNodeList& list, TXmlNameTable& table, bool pre
 
         // 1. Text run up to "<" or the end, references resolved.
         {
-            NewToken();
-            std::string_view direct;  // the run when it lies in one block without references
-            bool collected = false;
-            while (!IsEOF() && CurChar != '<') {
-                const unsigned char* p = ScanText(pos_, end_);
-                if (p < end_ && *p == '<' && !collected) {
-                    direct = std::string_view(reinterpret_cast<const char*>(pos_), p - pos_);
+            // Blanks between tags, the commonest run of all, make no node: passed over at once.
+            if (!preserveWhiteSpace && CurChar <= 0x20 && pos_ < end_) {
+                const unsigned char* p = pos_ + 1;
+                while (p < end_ && *p <= 0x20) ++p;
+                if (p < end_ && *p == '<') {
                     pos_ = p;
                     CurChar = '<';
-                    break;
-                }
-                collected = true;
-                AddText(reinterpret_cast<const char*>(pos_), p - pos_);
-                if (p < end_) {
-                    pos_ = p;
-                    CurChar = *p;
-                    if (CurChar == '&') AddChar(ReadCharRef());
-                } else {
-                    pos_ = end_ - 1;
-                    NextBlock();
                 }
             }
-            const std::string& token = DropToken();
-            const std::string_view text = collected ? std::string_view(token) : direct;
+            std::string_view text;  // empty right before markup
+            if (CurChar != '<' && !IsEOF()) {
+                const unsigned char* p = ScanText(pos_, end_);
+                if (p < end_ && *p == '<') {  // in one block without references: read in place
+                    text = std::string_view(reinterpret_cast<const char*>(pos_), p - pos_);
+                    pos_ = p;
+                    CurChar = '<';
+                } else {
+                    NewToken();
+                    while (!IsEOF() && CurChar != '<') {
+                        p = ScanText(pos_, end_);
+                        AddText(reinterpret_cast<const char*>(pos_), p - pos_);
+                        if (p < end_) {
+                            pos_ = p;
+                            CurChar = *p;
+                            if (CurChar == '&') AddChar(ReadCharRef());
+                        } else {
+                            pos_ = end_ - 1;
+                            NextBlock();
+                        }
+                    }
+                    text = DropToken();
+                }
+            }
             bool keep = preserveWhiteSpace;
             if (!keep) {
                 for (unsigned char c : text) {
@@ -511,7 +525,7 @@ void TXmlSource::ParseContent(TXmlNodeList& list, TXmlNameTable& table, bool pre
 // ---- string and stream sources --------------------------------------------------------------
 
 TXmlStrSource::TXmlStrSource(std::string_view text) {
-    pos_ = begin_ = reinterpret_cast<const unsigned char*>(text.data());
+    pos_ = begin_ = stableBegin_ = reinterpret_cast<const unsigned char*>(text.data());
     end_ = pos_ + text.size();
     total_ = text.size();
     CurChar = text.empty() ? 0 : *pos_;

@@ -72,7 +72,13 @@ public:
     int32_t ReadDecimal();
     int32_t ReadHex();
     char ReadCharRef();
-    void ExpectChar(char c);
+    void ExpectChar(char c) {
+        if (pos_ < end_ && CurChar == static_cast<unsigned char>(c)) {
+            Next();
+            return;
+        }
+        ExpectCharSlow(c);
+    }
     void ExpectText(std::string_view text);
     std::string ReadQuoted(char quote);
     // The value between the quotes, references resolved: a view of the input when it holds
@@ -108,6 +114,9 @@ protected:
     virtual bool CountLines(uint64_t count, TXmlLineCount& lines) = 0;
     // Fetches the next block into the window; called only while remaining_ > 0.
     virtual void FetchBlock() {}
+    // The whole input's first byte when it lies in memory for the whole parse (a string source):
+    // views into it stay valid to the end.
+    const unsigned char* stableBegin_ = nullptr;
 
 private:
     bool NextBlock();
@@ -116,6 +125,12 @@ private:
     std::string_view ReadNameView();
     int32_t InternName(TXmlNameTable& table, std::string_view name);
     [[noreturn]] void FailExpected(std::string_view what);
+    void ExpectCharSlow(char c);
+    // Whether a view lies in the input that stays in memory for the whole parse.
+    bool IsStable(std::string_view text) const {
+        const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+        return stableBegin_ && p >= stableBegin_ && p <= end_;
+    }
 
     template <bool kRecord>
     void ReadAttributesOf(TXmlNameTable& table);
@@ -125,7 +140,11 @@ private:
     // The attributes of the tag being read: name, and the value's place in attrText_.
     struct TAttrText {
         int32_t NameId;
+        const char* Data;  // in the stable input, or nullptr: at Offset in attrText_
         size_t Offset, Length;
+        std::string_view Text(const std::string& room) const {
+            return Data ? std::string_view(Data, Length) : std::string_view(room).substr(Offset, Length);
+        }
     };
     std::vector<TAttrText> attrs_;
     std::string attrText_;
