@@ -19,6 +19,7 @@ const std::array<uint8_t, 256>& XmlCharClasses() {
             const bool alpha = c >= 0x80 || platform::IsCharAlpha(ch);
             if (ch == '_' || alpha) bits |= kNameStart | kNameChar;
             if (alpha || platform::IsCharAlphaNumeric(ch) || ch == '-' || ch == '.' || ch == ':') bits |= kNameChar;
+            if (ch == '"' || ch == '\'' || ch == '&' || ch == '<') bits |= kValueStop;
             t[static_cast<size_t>(c)] = bits;
         }
         return t;

@@ -6,7 +6,7 @@
 
 namespace xml {
 
-enum : uint8_t { kBlank = 1, kNameStart = 2, kNameChar = 4 };
+enum : uint8_t { kBlank = 1, kNameStart = 2, kNameChar = 4, kValueStop = 8 };  // stop: " ' & <
 
 // Classes of the 256 bytes, computed once per process: a name starts with "_", a letter of the
 // active code page or any byte above 127, and goes on with those, digits, "-", ".", ":" and "_".

@@ -233,7 +233,10 @@ public:
 
 private:
     enum : uint8_t { kNone, kInt, kFloat, kBool, kInline, kHeapText, kPagedText, kBorrowedText, kOther };
-    void Free() noexcept;
+    void Free() noexcept {
+        if (store_ == kHeapText || store_ == kPagedText || store_ == kOther) FreeHeld();
+    }
+    void FreeHeld() noexcept;
     void Forget() noexcept {
         store_ = kNone;
         kind_ = TaggedValue::vkEmpty;

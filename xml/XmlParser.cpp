@@ -97,7 +97,7 @@ void TXmlSource::FailExpected(std::string_view what) {
     RaiseXmlError("Ожидается \"" + std::string(what) + "\"");
 }
 
-void TXmlSource::SkipBlanks() {
+void TXmlSource::SkipBlanksSlow() {
     while (pos_ < end_ && CurChar <= 0x20) {
         const unsigned char* p = pos_ + 1;
         while (p < end_ && *p <= 0x20) ++p;
@@ -125,7 +125,7 @@ int32_t TXmlSource::InternName(TXmlNameTable& table, std::string_view name) {
     return id;
 }
 
-std::string_view TXmlSource::ReadNameView() {
+std::string_view TXmlSource::ReadNameViewSlow() {
     const auto& classes = *classes_;
     if (IsEOF() || !(classes[CurChar] & kNameStart)) Fail("Имя должно начинаться с буквы или \"_\"");
     const unsigned char* p = pos_ + 1;
@@ -236,8 +236,16 @@ std::string_view TXmlSource::ReadQuotedView(char quote) {
     {
         // In place when the value has no references and its closing quote is not the block's
         // last byte (the view must outlive the step past it).
+        const auto& classes = *classes_;
         const unsigned char* p = pos_;
-        while (p < end_ && *p != q && *p != '&' && *p != '<') ++p;
+        for (;;) {  // to the first quote, "&" or "<"; past the other quote
+            while (p < end_ && !(classes[*p] & kValueStop)) ++p;
+            if (p < end_ && *p != q && *p != '&' && *p != '<') {
+                ++p;
+                continue;
+            }
+            break;
+        }
         if (end_ - p > 1 && *p == q) {
             const std::string_view value(reinterpret_cast<const char*>(pos_), p - pos_);
             pos_ = p + 1;
@@ -295,7 +303,8 @@ void TXmlSource::ReadAttributesOf(TXmlNameTable& table) {
     // A tag with a great many attributes (hostile input) must not cost a scan of all of them per
     // attribute: past a handful, the positions are looked up by name index.
     constexpr size_t kScanned = 16;
-    std::unordered_map<int32_t, size_t> positions;
+    std::unordered_map<int32_t, size_t>& positions = attrPositions_;
+    bool indexed = false;
     SkipBlanks();
     const auto& classes = *classes_;
     while (!IsEOF() && (classes[CurChar] & kNameStart)) {
@@ -324,8 +333,10 @@ void TXmlSource::ReadAttributesOf(TXmlNameTable& table) {
             if (i < count) attrs[i] = value;
             else attrs.push_back(value);
         } else {
-            if (positions.empty()) {
+            if (!indexed) {
+                positions.clear();
                 for (size_t i = 0; i < count; ++i) positions.emplace(attrs[i].NameId, i);
+                indexed = true;
             }
             const auto [it, added] = positions.emplace(nameId, count);
             if (added) attrs.push_back(value);

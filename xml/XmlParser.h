@@ -7,7 +7,10 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
+
+#include "xml/XmlChars.h"
 
 namespace xml {
 
@@ -68,7 +71,10 @@ public:
     const std::string& DropToken();
 
     // The reading operations of the grammar; each fails with the library's error.
-    void SkipBlanks();
+    void SkipBlanks() {
+        if (CurChar > 0x20 || pos_ == end_) return;  // mostly nothing to skip
+        SkipBlanksSlow();
+    }
     int32_t ReadDecimal();
     int32_t ReadHex();
     char ReadCharRef();
@@ -122,7 +128,22 @@ private:
     bool NextBlock();
     // Reads a name at CurChar (after checking it starts one); the view stays valid until the next
     // token operation.
-    std::string_view ReadNameView();
+    std::string_view ReadNameView() {
+        const auto& classes = *classes_;
+        if (pos_ < end_ && (classes[CurChar] & kNameStart)) {
+            const unsigned char* p = pos_ + 1;
+            while (p < end_ && (classes[*p] & kNameChar)) ++p;
+            if (p < end_) {
+                const std::string_view name(reinterpret_cast<const char*>(pos_), p - pos_);
+                pos_ = p;
+                CurChar = *p;
+                return name;
+            }
+        }
+        return ReadNameViewSlow();
+    }
+    std::string_view ReadNameViewSlow();
+    void SkipBlanksSlow();
     int32_t InternName(TXmlNameTable& table, std::string_view name);
     [[noreturn]] void FailExpected(std::string_view what);
     void ExpectCharSlow(char c);
@@ -147,6 +168,7 @@ private:
         }
     };
     std::vector<TAttrText> attrs_;
+    std::unordered_map<int32_t, size_t> attrPositions_;  // a tag with many attributes: by name
     std::string attrText_;
     // Recently interned names by a hash of their length and end bytes (-1: none).
     static constexpr unsigned kNameCacheBits = 8;

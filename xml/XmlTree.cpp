@@ -208,7 +208,7 @@ void TXmlValue::ReleaseInto(TReleaseTally& tally) noexcept {
     Forget();
 }
 
-void TXmlValue::Free() noexcept {
+void TXmlValue::FreeHeld() noexcept {
     switch (store_) {
     case kHeapText: FreeBlock(u_.text, false); break;
     case kPagedText: FreeBlock(u_.text, true); break;
