@@ -525,6 +525,116 @@ private:
     uint32_t cap_ = Inline;
 };
 
+// The items of a child list in one word, as most lists hold a single node: the word is either
+// that node's reference (or none), or, with its low bit set, a block whose head holds the size
+// and the capacity, from the arena when one is given. The mode is told by the word's bits.
+class TNodeItems {
+public:
+    using Item = XmlRef<TXmlNode>;
+    TNodeItems() noexcept { ::new (&u_.one) Item(); }
+    ~TNodeItems() {
+        clear();
+        FreeBlock();
+        if (!Many()) u_.one.~Item();
+    }
+    TNodeItems(const TNodeItems&) = delete;
+    TNodeItems& operator=(const TNodeItems&) = delete;
+
+    size_t size() const noexcept { return Many() ? Head()->size : (u_.one ? 1 : 0); }
+    size_t capacity() const noexcept { return Many() ? (Head()->capacity & ~kPaged) : 1; }
+    Item* begin() noexcept { return Many() ? ItemsOf(Head()) : &u_.one; }
+    Item* end() noexcept { return begin() + size(); }
+    const Item* begin() const noexcept { return Many() ? ItemsOf(Head()) : &u_.one; }
+    const Item* end() const noexcept { return begin() + size(); }
+    Item& operator[](size_t i) noexcept { return begin()[i]; }
+    const Item& operator[](size_t i) const noexcept { return begin()[i]; }
+    Item& back() noexcept { return begin()[size() - 1]; }
+
+    void reserve(size_t n, TXmlArena* arena = nullptr) {
+        if (n <= capacity()) return;
+        auto* fresh = static_cast<THead*>(AllocateBlock(sizeof(THead) + n * sizeof(Item), arena));
+        const size_t count = size();
+        fresh->size = static_cast<uint32_t>(count);
+        fresh->capacity = static_cast<uint32_t>(n) | (arena ? kPaged : 0);
+        Item* from = begin();
+        std::uninitialized_move_n(from, count, ItemsOf(fresh));
+        if (Many()) {
+            std::destroy_n(from, count);
+            FreeBlock();
+        } else {
+            u_.one.~Item();
+        }
+        u_.many = reinterpret_cast<uintptr_t>(fresh) | 1;
+    }
+    void push_back(Item item, TXmlArena* arena = nullptr) {
+        if (!Many() && !u_.one) {
+            u_.one = std::move(item);
+            return;
+        }
+        const size_t n = size();
+        if (n == capacity()) reserve(n < 4 ? 4 : GrownCapacity(n), arena);
+        std::construct_at(ItemsOf(Head()) + n, std::move(item));
+        ++Head()->size;
+    }
+    void pop_back() noexcept {
+        if (Many()) std::destroy_at(ItemsOf(Head()) + --Head()->size);
+        else u_.one.reset();
+    }
+    void insert(size_t position, Item item) {
+        push_back(std::move(item));
+        std::rotate(begin() + position, end() - 1, end());
+    }
+    void erase(size_t position) {
+        std::move(begin() + position + 1, end(), begin() + position);
+        pop_back();
+    }
+    void clear() noexcept {
+        // Empty before the items go: a released node never sees a list that still names it.
+        if (Many()) {
+            const uint32_t n = std::exchange(Head()->size, 0);
+            std::destroy_n(ItemsOf(Head()), n);
+        } else {
+            Item gone = std::move(u_.one);
+        }
+    }
+    // Gives the block (already cleared of items) up: one from a page is counted into the tally,
+    // a heap block freed. The items are back to one word.
+    void ReleaseBlockInto(TReleaseTally& tally) noexcept {
+        if (!Many()) return;
+        THead* head = Head();
+        if (head->capacity & kPaged) tally.Page(PageOfBlock(head));
+        else xml::FreeBlock(head, false);
+        ::new (&u_.one) Item();
+    }
+
+private:
+    struct alignas(8) THead {
+        uint32_t size;
+        uint32_t capacity;  // with kPaged when the block lies on an arena page
+    };
+    static constexpr uint32_t kPaged = 0x80000000u;
+    bool Many() const noexcept {
+        uintptr_t bits;
+        std::memcpy(&bits, &u_, sizeof bits);
+        return (bits & 1) != 0;
+    }
+    THead* Head() const noexcept { return reinterpret_cast<THead*>(u_.many & ~uintptr_t{1}); }
+    static Item* ItemsOf(THead* head) noexcept { return reinterpret_cast<Item*>(head + 1); }
+    void FreeBlock() noexcept {
+        if (!Many()) return;
+        THead* head = Head();
+        xml::FreeBlock(head, (head->capacity & kPaged) != 0);
+        ::new (&u_.one) Item();
+    }
+    union U {
+        U() {}
+        ~U() {}
+        Item one;
+        uintptr_t many;
+    } u_;
+    static_assert(sizeof(Item) == sizeof(uintptr_t));
+};
+
 // An ordered list of counted node references. A child list has an Owner (plain link) and
 // makes its items' Parent the Owner; a free-standing list has none.
 class TXmlNodeList final : public TXmlBase, public IXmlNodeCollection {
@@ -567,7 +677,7 @@ private:
     void Orphan(TXmlNode* node);
 
     TXmlNode* owner_;
-    TSmallVector<XmlRef<TXmlNode>, 2> items_;
+    TNodeItems items_;
 };
 
 // ---------------------------------------------------------------------------------------------

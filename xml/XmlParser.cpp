@@ -381,16 +381,41 @@ std::string_view TXmlSource::ReadUntilView(std::string_view t) {
 
 // ---- content --------------------------------------------------------------------------------
 
+void TXmlSource::TLevels::Settle(TXmlNodeList& into, size_t first) {
+    const size_t count = Pending.size() - first;
+    if (count > 0) {
+        into.Reserve(static_cast<int32_t>(static_cast<size_t>(into.Count()) + count), Arena);
+        for (size_t i = first; i < Pending.size(); ++i) into.AppendNew(std::move(Pending[i]), Arena);
+    }
+    Pending.resize(first);
+}
+
 void TXmlSource::ParseContent(TXmlNodeList& list, TXmlNameTable& table, bool preserveWhiteSpace) {
-    struct Open {
-        TXmlElement* element;
-        TXmlNodeList* parentList;
-    };
-    std::vector<Open> open;  // elements whose end tag is still due, innermost last
-    TXmlNodeList* target = &list;
+    // The nodes of a level gather until its end, then go into their list at once, in a block of
+    // their number: no list grows step by step, leaving its smaller blocks behind on the
+    // document's pages. A failure first puts what was read into the tree.
+    TLevels levels{{}, {}, ArenaOf(list)};
+    try {
+        ParseLevels(table, preserveWhiteSpace, levels);
+    } catch (...) {
+        try {
+            for (; !levels.Open.empty(); levels.Open.pop_back())
+                levels.Settle(levels.Open.back().Element->ChildListIn(levels.Arena), levels.Open.back().First);
+            levels.Settle(list, 0);
+        } catch (...) {
+            // out of memory: what still waits goes with the levels
+        }
+        throw;
+    }
+    levels.Settle(list, 0);
+}
+
+void TXmlSource::ParseLevels(TXmlNameTable& table, bool preserveWhiteSpace, TLevels& levels) {
     const auto& classes = *classes_;
     TTableShares shares(table);
-    TXmlArena* const arena = ArenaOf(list);
+    TXmlArena* const arena = levels.Arena;
+    std::vector<TOpenElement>& open = levels.Open;
+    std::vector<XmlRef<TXmlNode>>& pending = levels.Pending;
 
     for (;;) {
         if (IsEOF()) {
@@ -442,7 +467,7 @@ void TXmlSource::ParseContent(TXmlNodeList& list, TXmlNameTable& table, bool pre
                     }
                 }
             }
-            if (keep) target->AppendNew(MakeXmlWithText<TXmlText>(arena, shares.Take(), text), arena);
+            if (keep) pending.push_back(MakeXmlWithText<TXmlText>(arena, shares.Take(), text));
         }
 
         // 2. Markup.
@@ -452,12 +477,13 @@ void TXmlSource::ParseContent(TXmlNodeList& list, TXmlNameTable& table, bool pre
         switch (CurChar) {
         case '/': {
             if (open.empty()) return;
-            const Open top = open.back();
+            const TOpenElement top = open.back();
             const uint64_t endTagBegin = positions_ ? Offset() - 1 : 0;
             ExpectChar('/');
-            ExpectText(table.NameRef(top.element->NameId()));
+            ExpectText(table.NameRef(top.Element->NameId()));
             SkipBlanks();
             ExpectChar('>');
+            levels.Settle(*top.Element->Children(), top.First);
             open.pop_back();
             if (positions_) {
                 TXmlElementSpan& span = positions_->elements_[positions_->open_.back()];
@@ -465,7 +491,6 @@ void TXmlSource::ParseContent(TXmlNodeList& list, TXmlNameTable& table, bool pre
                 span.EndTagBegin = endTagBegin;
                 span.End = Offset();
             }
-            target = top.parentList;
             break;
         }
         case '?': {
@@ -474,7 +499,7 @@ void TXmlSource::ParseContent(TXmlNodeList& list, TXmlNameTable& table, bool pre
             XmlRef<TXmlProcessingInstruction> made =
                 MakeXmlIn<TXmlProcessingInstruction>(arena, shares.Take(), std::string(), targetId);
             TXmlProcessingInstruction& instruction = *made;
-            target->AppendNew(std::move(made), arena);  // the list's reference is the one that lasts
+            pending.push_back(std::move(made));  // the list's reference is the one that lasts
             if (targetId == table.XmlIndex()) {
                 ReadAttributes(instruction, table, arena);
                 ExpectText("?>");
@@ -487,10 +512,10 @@ void TXmlSource::ParseContent(TXmlNodeList& list, TXmlNameTable& table, bool pre
             if (!Next()) continue;
             if (CurChar == '-') {
                 ExpectText("--");
-                target->AppendNew(MakeXmlWithText<TXmlComment>(arena, shares.Take(), ReadUntilView("-->")), arena);
+                pending.push_back(MakeXmlWithText<TXmlComment>(arena, shares.Take(), ReadUntilView("-->")));
             } else if (CurChar == '[') {
                 ExpectText("[CDATA[");
-                target->AppendNew(MakeXmlWithText<TXmlCDATASection>(arena, shares.Take(), ReadUntilView("]]>")), arena);
+                pending.push_back(MakeXmlWithText<TXmlCDATASection>(arena, shares.Take(), ReadUntilView("]]>")));
             } else {
                 ExpectText("DOCTYPE");
                 ReadUntil(">");  // the internal subset is not recognised
@@ -505,7 +530,7 @@ void TXmlSource::ParseContent(TXmlNodeList& list, TXmlNameTable& table, bool pre
                 Fail("Некорретный символ в имени элемента");
             XmlRef<TXmlElement> made = MakeXmlIn<TXmlElement>(arena, shares.Take(), nameId);
             TXmlElement& element = *made;
-            target->AppendNew(std::move(made), arena);  // in the tree before its attributes and content
+            pending.push_back(std::move(made));  // kept before its attributes and content are read
             if (positions_) {
                 const uint64_t o = TXmlElementSpan::kOpen;
                 positions_->elements_.push_back(
@@ -524,8 +549,8 @@ void TXmlSource::ParseContent(TXmlNodeList& list, TXmlNameTable& table, bool pre
                     positions_->elements_.back().StartTagEnd = Offset();
                     positions_->open_.push_back(positions_->elements_.size() - 1);
                 }
-                open.push_back({&element, target});
-                target = &element.ChildListIn(arena);
+                element.ChildListIn(arena);
+                open.push_back({&element, pending.size()});
             }
             break;
         }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "xml/XmlChars.h"
+#include "xml/XmlLib.h"
 
 namespace xml {
 
@@ -18,6 +19,7 @@ class TByteStream;
 class TXmlNameTable;
 class TXmlNode;
 class TXmlNodeList;
+class TXmlElement;
 class TXmlPositions;
 class TXmlArena;
 
@@ -101,6 +103,7 @@ public:
     // stack.
     void ParseContent(TXmlNodeList& list, TXmlNameTable& table, bool preserveWhiteSpace);
 
+
     // Records the spans of the elements parsed from now on (none: nothing is recorded).
     void RecordPositions(TXmlPositions* positions) { positions_ = positions; }
     // Bytes of input before CurChar (all of them once the input is exhausted).
@@ -125,6 +128,21 @@ protected:
     const unsigned char* stableBegin_ = nullptr;
 
 private:
+    // The levels of a parse: the elements whose end tag is still due, and the nodes read that
+    // wait for the end of their level to go into its list.
+    struct TOpenElement {
+        TXmlElement* Element;
+        size_t First;  // where its children begin in Pending
+    };
+    struct TLevels {
+        std::vector<TOpenElement> Open;  // innermost last
+        std::vector<XmlRef<TXmlNode>> Pending;
+        TXmlArena* Arena;
+        // Moves Pending from first on into the list, in a block of their number.
+        void Settle(TXmlNodeList& into, size_t first);
+    };
+    void ParseLevels(TXmlNameTable& table, bool preserveWhiteSpace, TLevels& levels);
+
     bool NextBlock();
     // Reads a name at CurChar (after checking it starts one); the view stays valid until the next
     // token operation.
