@@ -270,6 +270,8 @@ public:
     // Destroys the object and gives its memory back to the heap or to its page.
     static void Dispose(TXmlBase* object) noexcept;
     static void Dispose(TXmlBase* object, TReleaseTally& tally) noexcept;
+    // Ends an object whose members hold nothing any more (see ReleasePartsInto).
+    static void Forget(TXmlBase* object, TReleaseTally& tally) noexcept;
     // Marks an object made in place on an arena page (offset of its start from the page).
     void SetPageOffset(uint32_t offset) noexcept { static_cast<IXmlBase*>(this)->pageOffset_ = offset; }
     bool OnPage() const noexcept { return static_cast<const IXmlBase*>(this)->pageOffset_ != 0; }
@@ -776,8 +778,8 @@ public:
     void DestroySelf() noexcept override { ReleaseTree(this); }
     static void ReleaseTree(TXmlNode* top) noexcept;
     // Gives up what the node holds on pages and its table into the tally (the release walk,
-    // right before the node itself goes).
-    void ReleasePartsInto(TReleaseTally& tally) noexcept;
+    // right before the node itself goes); true when nothing is left for its destructor to do.
+    bool ReleasePartsInto(TReleaseTally& tally) noexcept;
 
     // Slot operations of the model (the interface operations of the same name use them).
     virtual TXmlNodeList& ChildListObject();
@@ -944,6 +946,7 @@ public:
     // Held apart (most elements have none, and a value is five words).
     const TaggedValue& DirectValue() const;
     void SetDirectValue(TaggedValue value);  // an empty value (kind 0) drops it
+    bool HoldsDirectValue() const { return direct_ != nullptr; }
 
     int32_t NameId() override { return nameId_; }
     int32_t NameIndex() const { return nameId_; }

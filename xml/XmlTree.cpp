@@ -283,7 +283,9 @@ void TXmlNode::ReleaseTree(TXmlNode* top) noexcept {
             // The walk is bound by memory latency: start fetching the next sibling now.
             if (list->items_.size() > 0) __builtin_prefetch(list->items_.back().get());
             list->Orphan(child);
-            if (DropReference(*child)) {
+            // The list's reference is mostly the only one: then it goes without an atomic
+            // operation (nobody else holds the node to raise its count meanwhile).
+            if (References(*child) == 1 || DropReference(*child)) {
                 child->parent_ = node;
                 node = child;
             }
@@ -294,26 +296,36 @@ void TXmlNode::ReleaseTree(TXmlNode* top) noexcept {
         if (list && References(*list) == 1) {  // the list goes with its node, empty by now
             node->children_.release();
             list->items_.ReleaseBlockInto(tally);
-            Dispose(list, tally);
+            Forget(list, tally);
         }
-        node->ReleasePartsInto(tally);
-        Dispose(node, tally);
+        if (node->ReleasePartsInto(tally)) Forget(node, tally);
+        else Dispose(node, tally);
         if (done) return;
         node = up;
     }
 }
 
-void TXmlNode::ReleasePartsInto(TReleaseTally& tally) noexcept {
+bool TXmlNode::ReleasePartsInto(TReleaseTally& tally) noexcept {
     for (TXmlAttrData& a : attrs_) a.Value.ReleaseInto(tally);
     attrs_.clear();
     attrs_.ReleaseBlockInto(tally);
-    switch (kind_) {
-    case xnkText: static_cast<TXmlText*>(this)->Value.ReleaseInto(tally); break;
-    case xnkCDATA:
-    case xnkComment: static_cast<TXmlCharacterData*>(this)->Text.ReleaseInto(tally); break;
-    default: break;
-    }
     tally.Table(nameTable_.release());
+    if (children_) return false;
+    switch (kind_) {
+    case xnkText: static_cast<TXmlText*>(this)->Value.ReleaseInto(tally); return true;
+    case xnkCDATA:
+    case xnkComment: static_cast<TXmlCharacterData*>(this)->Text.ReleaseInto(tally); return true;
+    case xnkElement: return !static_cast<TXmlElement*>(this)->HoldsDirectValue();
+    default: return false;
+    }
+}
+
+void TXmlBase::Forget(TXmlBase* object, TReleaseTally& tally) noexcept {
+    // What the object held is given up: its destructor would only find empty members, so a
+    // page's object just ends there (a heap object still goes through its destructor).
+    const uint32_t offset = object->PageOffset();
+    if (offset == 0) Dispose(object, tally);
+    else tally.Page(TXmlArena::PageAt(dynamic_cast<void*>(object), offset));
 }
 
 void TXmlNodeList::DestroySelf() noexcept {
