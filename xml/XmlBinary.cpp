@@ -71,13 +71,7 @@ std::u16string TBinXmlReader::ReadWideString() {
     return text;
 }
 
-std::string_view TBinXmlReader::ReadStringView(std::string& room) {
-    const auto length = static_cast<size_t>(ReadCount(1));
-    if (length <= static_cast<size_t>(end_ - pos_)) {
-        const std::string_view text(reinterpret_cast<const char*>(pos_), length);
-        pos_ += length;
-        return text;
-    }
+std::string_view TBinXmlReader::ReadStringBeyond(size_t length, std::string& room) {
     room.assign(length, '\0');
     Read(room.data(), room.size());
     return room;
@@ -339,8 +333,7 @@ void TBinXmlReader::ReadXmlValue(TXmlValue& value, TXmlArena* arena) {
     if (ReadXmlValueOrText(value, text, room, arena)) value = TXmlValue::Text(text, arena);
 }
 
-bool TBinXmlReader::ReadXmlValueOrText(TXmlValue& value, std::string_view& text, std::string& room,
-                                       TXmlArena* arena) {
+bool TBinXmlReader::ReadOtherValue(TXmlValue& value, std::string_view& text, std::string& room, TXmlArena* arena) {
     const int32_t code = ReadInteger();
     if (code == TaggedValue::vkText) {
         text = ReadStringView(room);
@@ -566,9 +559,11 @@ void ReadRecords(TBinXmlReader& reader, TXmlNodeList& top, int32_t count) {
             XmlRef<TXmlElement> element = MakeXmlIn<TXmlElement>(arena, shares.Take(), ReadNameId(reader, *table));
             withContent = element.get();
             list.AppendNew(std::move(element), arena);
-            TaggedValue direct;
-            reader.ReadTaggedValue(direct);
-            static_cast<TXmlElement*>(withContent)->SetDirectValue(std::move(direct));
+            if (!reader.SkipEmptyValue()) {
+                TaggedValue direct;
+                reader.ReadTaggedValue(direct);
+                static_cast<TXmlElement*>(withContent)->SetDirectValue(std::move(direct));
+            }
             break;
         }
         case xnkText: {

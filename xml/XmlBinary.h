@@ -55,12 +55,36 @@ public:
     std::string ReadXmlString();
     // A string without a copy when it lies in the window at hand, else read into room; the view
     // lasts until the next read.
-    std::string_view ReadStringView(std::string& room);
+    std::string_view ReadStringView(std::string& room) {
+        const auto length = static_cast<size_t>(ReadCount(1));
+        if (length <= static_cast<size_t>(end_ - pos_)) {
+            const std::string_view text(reinterpret_cast<const char*>(pos_), length);
+            pos_ += length;
+            return text;
+        }
+        return ReadStringBeyond(length, room);
+    }
+    // An empty value (kind 0, the commonest one of an element) passed over; false for any other.
+    bool SkipEmptyValue() {
+        if (pos_ < end_ && *pos_ == 0) {
+            ++pos_;
+            return true;
+        }
+        return false;
+    }
     void ReadTaggedValue(TaggedValue& value);
     // The same into the tree's form, text straight onto the arena's pages.
     void ReadXmlValue(TXmlValue& value, TXmlArena* arena);
     // A text value as a view (true; see ReadStringView), any other kind into value (false).
-    bool ReadXmlValueOrText(TXmlValue& value, std::string_view& text, std::string& room, TXmlArena* arena);
+    bool ReadXmlValueOrText(TXmlValue& value, std::string_view& text, std::string& room, TXmlArena* arena) {
+        // The kind of text, 256, is the two bytes 81 00.
+        if (end_ - pos_ >= 2 && pos_[0] == 0x81 && pos_[1] == 0) {
+            pos_ += 2;
+            text = ReadStringView(room);
+            return true;
+        }
+        return ReadOtherValue(value, text, room, arena);
+    }
     // A ReadXmlString without a copy where it can.
     std::string_view ReadXmlStringView(std::string& room);
 
@@ -84,6 +108,8 @@ protected:
     int32_t ReadLongInteger();
     int32_t CheckCount(int32_t count, size_t minItemSize);
     void ReadValueOfKind(int32_t code, TaggedValue& value);  // the value after its kind code
+    std::string_view ReadStringBeyond(size_t length, std::string& room);
+    bool ReadOtherValue(TXmlValue& value, std::string_view& text, std::string& room, TXmlArena* arena);
 
     const unsigned char* pos_ = nullptr;
     const unsigned char* end_ = nullptr;
