@@ -913,7 +913,10 @@ public:
     XmlRef<IXmlNode> ToInstruction() override { return nullptr; }
 
 protected:
-    TXmlNode(XmlRef<TXmlNameTable> table, XmlNodeKind kind);
+    TXmlNode(XmlRef<TXmlNameTable> table, XmlNodeKind kind)
+        : kind_(static_cast<uint8_t>(kind)), nameTable_(std::move(table)) {
+        if (!nameTable_) RaiseXmlError(NotSupportedMessage);
+    }
 
 private:
     friend class TXmlNodeList;

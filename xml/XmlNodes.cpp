@@ -36,10 +36,6 @@ std::string Format1(const char* pattern, const std::string& a) {
 
 // ---- TXmlNode: basics -----------------------------------------------------------------------
 
-TXmlNode::TXmlNode(XmlRef<TXmlNameTable> table, XmlNodeKind kind)
-    : kind_(static_cast<uint8_t>(kind)), nameTable_(std::move(table)) {
-    if (!nameTable_) RaiseXmlError(NotSupportedMessage);
-}
 
 TXmlNode::~TXmlNode() {
     // A list that a caller still holds must not reach this node any more.

@@ -181,6 +181,26 @@ int32_t TXmlSource::ReadHex() {
 }
 
 char TXmlSource::ReadCharRef() {
+    // The five named references, whole in the window with a byte after them, at once.
+    const auto named = [this](const char* rest, size_t n, char c) {
+        if (static_cast<size_t>(end_ - pos_) > n + 1 && std::memcmp(pos_ + 1, rest, n) == 0) {
+            pos_ += n + 1;
+            CurChar = *pos_;
+            return c;
+        }
+        return '\0';
+    };
+    if (end_ - pos_ > 6) {
+        char c = 0;
+        switch (pos_[1]) {
+        case 'a': c = pos_[2] == 'm' ? named("amp;", 4, '&') : named("apos;", 5, '\''); break;
+        case 'l': c = named("lt;", 3, '<'); break;
+        case 'g': c = named("gt;", 3, '>'); break;
+        case 'q': c = named("quot;", 5, '"'); break;
+        default: break;
+        }
+        if (c) return c;
+    }
     if (!Next()) Fail("Ожидается \"#\" или имя упрамляющего символа");
     if (CurChar == '#') {
         if (!Next()) Fail("Ожидается число");
