@@ -88,6 +88,11 @@ const Case kCases[] = {
     {"<a>& </a>", "{E(a){}}", "Имя должно начинаться с буквы или \"_\""},
     {"<a>&nbsp;</a>", "{E(a){}}", "Некорректное имя управляющего символа"},
     {"<a>&#4294967361;</a>", "{E(a){T(256:\"A\")}}", ""},  // beyond 32 bits: still the low byte
+    {"<a>&amp;&lt;&gt;&quot;&apos;&ampx;</a>", "{E(a){}}", "Некорректное имя управляющего символа"},
+    {"<a x='&apos;&amp;' y=\"&quot;'\">&lt;&gt;&amp;&apos;&quot;</a>", "{E(a x=256:\"'&\" y=256:\"\\22'\"){T(256:\"<>&'\\22\")}}", ""},
+    // A failure deep inside keeps every node read before it, at every open level, in order.
+    {"<a><b>x</b><c>y<d/>z<e>w&bogus;", "{E(a){E(b){T(256:\"x\")} E(c){T(256:\"y\") E(d) T(256:\"z\") E(e){}}}}",
+     "Некорректное имя управляющего символа"},
     // Instructions, comments, CDATA, DOCTYPE.
     {"<?xml version='1.0' encoding='windows-1251'?>",
      "{P(xml version=256:\"1.0\" encoding=256:\"windows-1251\")\"\"}", ""},
