@@ -660,6 +660,8 @@ public:
     void Insert(const XmlRef<TXmlNode>& node, int32_t position = -1);
     // Append for builders (parser, binary reader): the node is new and on the Owner's table.
     void AppendNew(XmlRef<TXmlNode> node, TXmlArena* arena = nullptr);
+    // The same for a run of new nodes at once, moved out of [first, last).
+    void AppendNew(XmlRef<TXmlNode>* first, XmlRef<TXmlNode>* last, TXmlArena* arena);
     void Delete(int32_t position);
     void Clear();
     int32_t IndexOf(const TXmlNode* node) const;

@@ -402,11 +402,7 @@ std::string_view TXmlSource::ReadUntilView(std::string_view t) {
 // ---- content --------------------------------------------------------------------------------
 
 void TXmlSource::TLevels::Settle(TXmlNodeList& into, size_t first) {
-    const size_t count = Pending.size() - first;
-    if (count > 0) {
-        into.Reserve(static_cast<int32_t>(static_cast<size_t>(into.Count()) + count), Arena);
-        for (size_t i = first; i < Pending.size(); ++i) into.AppendNew(std::move(Pending[i]), Arena);
-    }
+    if (Pending.size() > first) into.AppendNew(Pending.data() + first, Pending.data() + Pending.size(), Arena);
     Pending.resize(first);
 }
 

@@ -396,6 +396,18 @@ void TXmlNodeList::AppendNew(XmlRef<TXmlNode> node, TXmlArena* arena) {
     Adopt(raw);
 }
 
+void TXmlNodeList::AppendNew(XmlRef<TXmlNode>* first, XmlRef<TXmlNode>* last, TXmlArena* arena) {
+    items_.reserve(items_.size() + static_cast<size_t>(last - first), arena);
+    TXmlNameTable* const table = owner_ ? owner_->nameTable_.get() : nullptr;
+    for (; first != last; ++first) {
+        TXmlNode* raw = first->get();
+        items_.push_back(std::move(*first), arena);
+        if (!owner_) continue;
+        raw->parent_ = owner_;
+        if (raw->nameTable_.get() != table) RemapNames(*raw, *table);
+    }
+}
+
 void TXmlNodeList::Delete(int32_t position) {
     if (position < 0 || position >= Count()) RaiseXmlError(ListIndexMessage);
     XmlRef<TXmlNode> node = std::move(items_[static_cast<size_t>(position)]);
