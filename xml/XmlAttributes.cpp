@@ -37,9 +37,6 @@ void TXmlNode::SetAttr(int32_t nameId, TXmlValue value) {
     attrs_.push_back({nameId, std::move(value)});
 }
 
-void TXmlNode::AppendAttrUnchecked(int32_t nameId, TXmlValue value, TXmlArena* arena) {
-    attrs_.push_back({nameId, std::move(value)}, arena);
-}
 
 void TXmlNode::RemoveAttr(int32_t nameId) {
     for (size_t i = 0; i < attrs_.size(); ++i) {

@@ -201,7 +201,15 @@ public:
     TXmlValue& operator=(const TXmlValue&) = delete;
 
     // Each may throw std::bad_alloc; the arena is the document's when a load builds the value.
-    static TXmlValue Text(std::string_view text, TXmlArena* arena = nullptr);
+    static TXmlValue Text(std::string_view text, TXmlArena* arena = nullptr) {
+        if (text.size() > sizeof u_.chars) return TextHeld(text, arena);
+        TXmlValue value;  // short: in the value itself
+        value.kind_ = TaggedValue::vkText;
+        if (!text.empty()) std::memcpy(value.u_.chars, text.data(), text.size());
+        value.size_ = static_cast<uint32_t>(text.size());
+        value.store_ = kInline;
+        return value;
+    }
     // A text whose bytes lie in the slot of the node that keeps the value (made with the node by
     // MakeXmlWithText): they last as long as the node, and the value never leaves it.
     static TXmlValue Borrowed(const char* bytes, uint32_t size) noexcept {
@@ -237,6 +245,7 @@ private:
         if (store_ == kHeapText || store_ == kPagedText || store_ == kOther) FreeHeld();
     }
     void FreeHeld() noexcept;
+    static TXmlValue TextHeld(std::string_view text, TXmlArena* arena);
     void Forget() noexcept {
         store_ = kNone;
         kind_ = TaggedValue::vkEmpty;
@@ -812,7 +821,9 @@ public:
     void ClearAttrList() { attrs_.clear(); }
     void ReserveAttrs(int32_t count, TXmlArena* arena = nullptr);
     // Binary load: every record appended as read, without a lookup.
-    void AppendAttrUnchecked(int32_t nameId, TXmlValue value, TXmlArena* arena = nullptr);
+    void AppendAttrUnchecked(int32_t nameId, TXmlValue value, TXmlArena* arena = nullptr) {
+        attrs_.push_back({nameId, std::move(value)}, arena);
+    }
 
     // The PreserveWhiteSpace flag of DocumentOf, or the library default.
     bool PreservesWhiteSpace();

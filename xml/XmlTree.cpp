@@ -124,15 +124,9 @@ void FreeBlock(void* block, bool paged) noexcept {
 
 // ---- kept values ----------------------------------------------------------------------------
 
-TXmlValue TXmlValue::Text(std::string_view text, TXmlArena* arena) {
+TXmlValue TXmlValue::TextHeld(std::string_view text, TXmlArena* arena) {
     TXmlValue value;
     value.kind_ = TaggedValue::vkText;
-    if (text.size() <= sizeof value.u_.chars) {
-        if (!text.empty()) std::memcpy(value.u_.chars, text.data(), text.size());
-        value.size_ = static_cast<uint32_t>(text.size());
-        value.store_ = kInline;
-        return value;
-    }
     if (text.size() > UINT32_MAX) {  // beyond the length field: kept whole
         value.u_.other = new TaggedValue(std::string(text));
         value.store_ = kOther;
