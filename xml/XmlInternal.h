@@ -669,8 +669,9 @@ public:
     void Insert(const XmlRef<TXmlNode>& node, int32_t position = -1);
     // Append for builders (parser, binary reader): the node is new and on the Owner's table.
     void AppendNew(XmlRef<TXmlNode> node, TXmlArena* arena = nullptr);
-    // The same for a run of new nodes at once, moved out of [first, last).
-    void AppendNew(XmlRef<TXmlNode>* first, XmlRef<TXmlNode>* last, TXmlArena* arena);
+    // The same for a run of new nodes at once, moved out of [first, last). Nodes that already
+    // name the Owner as their Parent and were made on its table are not touched again.
+    void AppendNew(XmlRef<TXmlNode>* first, XmlRef<TXmlNode>* last, TXmlArena* arena, bool linked = false);
     void Delete(int32_t position);
     void Clear();
     int32_t IndexOf(const TXmlNode* node) const;
@@ -802,6 +803,8 @@ public:
     // The kind code without a virtual call.
     int32_t Kind() const { return kind_; }
     TXmlNode* ParentNode() const { return parent_; }
+    // For a builder that links a new node to the node whose list it will join (see AppendNew).
+    void LinkParent(TXmlNode* parent) noexcept { parent_ = parent; }
     TXmlNameTable& Table() const { return *nameTable_; }
     const XmlRef<TXmlNameTable>& TableRef() const { return nameTable_; }
     // Gives the node another table without remapping (a document's binary load).

@@ -402,7 +402,7 @@ std::string_view TXmlSource::ReadUntilView(std::string_view t) {
 // ---- content --------------------------------------------------------------------------------
 
 void TXmlSource::TLevels::Settle(TXmlNodeList& into, size_t first) {
-    if (Pending.size() > first) into.AppendNew(Pending.data() + first, Pending.data() + Pending.size(), Arena);
+    if (Pending.size() > first) into.AppendNew(Pending.data() + first, Pending.data() + Pending.size(), Arena, Linked);
     Pending.resize(first);
 }
 
@@ -410,7 +410,7 @@ void TXmlSource::ParseContent(TXmlNodeList& list, TXmlNameTable& table, bool pre
     // The nodes of a level gather until its end, then go into their list at once, in a block of
     // their number: no list grows step by step, leaving its smaller blocks behind on the
     // document's pages. A failure first puts what was read into the tree.
-    TLevels levels{{}, {}, ArenaOf(list)};
+    TLevels levels{{}, {}, ArenaOf(list), list.Owner() && &list.Owner()->Table() == &table, list.Owner()};
     try {
         ParseLevels(table, preserveWhiteSpace, levels);
     } catch (...) {
@@ -432,6 +432,10 @@ void TXmlSource::ParseLevels(TXmlNameTable& table, bool preserveWhiteSpace, TLev
     TXmlArena* const arena = levels.Arena;
     std::vector<TOpenElement>& open = levels.Open;
     std::vector<XmlRef<TXmlNode>>& pending = levels.Pending;
+    const auto add = [&](XmlRef<TXmlNode> node) {
+        if (levels.Linked) node->LinkParent(open.empty() ? levels.TopOwner : open.back().Element);
+        pending.push_back(std::move(node));
+    };
 
     for (;;) {
         if (IsEOF()) {
@@ -483,7 +487,7 @@ void TXmlSource::ParseLevels(TXmlNameTable& table, bool preserveWhiteSpace, TLev
                     }
                 }
             }
-            if (keep) pending.push_back(MakeXmlWithText<TXmlText>(arena, shares.Take(), text));
+            if (keep) add(MakeXmlWithText<TXmlText>(arena, shares.Take(), text));
         }
 
         // 2. Markup.
@@ -515,7 +519,7 @@ void TXmlSource::ParseLevels(TXmlNameTable& table, bool preserveWhiteSpace, TLev
             XmlRef<TXmlProcessingInstruction> made =
                 MakeXmlIn<TXmlProcessingInstruction>(arena, shares.Take(), std::string(), targetId);
             TXmlProcessingInstruction& instruction = *made;
-            pending.push_back(std::move(made));  // the list's reference is the one that lasts
+            add(std::move(made));  // the list's reference is the one that lasts
             if (targetId == table.XmlIndex()) {
                 ReadAttributes(instruction, table, arena);
                 ExpectText("?>");
@@ -528,10 +532,10 @@ void TXmlSource::ParseLevels(TXmlNameTable& table, bool preserveWhiteSpace, TLev
             if (!Next()) continue;
             if (CurChar == '-') {
                 ExpectText("--");
-                pending.push_back(MakeXmlWithText<TXmlComment>(arena, shares.Take(), ReadUntilView("-->")));
+                add(MakeXmlWithText<TXmlComment>(arena, shares.Take(), ReadUntilView("-->")));
             } else if (CurChar == '[') {
                 ExpectText("[CDATA[");
-                pending.push_back(MakeXmlWithText<TXmlCDATASection>(arena, shares.Take(), ReadUntilView("]]>")));
+                add(MakeXmlWithText<TXmlCDATASection>(arena, shares.Take(), ReadUntilView("]]>")));
             } else {
                 ExpectText("DOCTYPE");
                 ReadUntil(">");  // the internal subset is not recognised
@@ -546,7 +550,7 @@ void TXmlSource::ParseLevels(TXmlNameTable& table, bool preserveWhiteSpace, TLev
                 Fail("Некорретный символ в имени элемента");
             XmlRef<TXmlElement> made = MakeXmlIn<TXmlElement>(arena, shares.Take(), nameId);
             TXmlElement& element = *made;
-            pending.push_back(std::move(made));  // kept before its attributes and content are read
+            add(std::move(made));  // kept before its attributes and content are read
             if (positions_) {
                 const uint64_t o = TXmlElementSpan::kOpen;
                 positions_->elements_.push_back(

@@ -138,6 +138,9 @@ private:
         std::vector<TOpenElement> Open;  // innermost last
         std::vector<XmlRef<TXmlNode>> Pending;
         TXmlArena* Arena;
+        // Whether the nodes are made on their lists' own table, and so linked as they are made.
+        bool Linked;
+        TXmlNode* TopOwner;
         // Moves Pending from first on into the list, in a block of their number.
         void Settle(TXmlNodeList& into, size_t first);
     };

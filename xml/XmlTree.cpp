@@ -390,9 +390,13 @@ void TXmlNodeList::AppendNew(XmlRef<TXmlNode> node, TXmlArena* arena) {
     Adopt(raw);
 }
 
-void TXmlNodeList::AppendNew(XmlRef<TXmlNode>* first, XmlRef<TXmlNode>* last, TXmlArena* arena) {
+void TXmlNodeList::AppendNew(XmlRef<TXmlNode>* first, XmlRef<TXmlNode>* last, TXmlArena* arena, bool linked) {
     items_.reserve(items_.size() + static_cast<size_t>(last - first), arena);
-    TXmlNameTable* const table = owner_ ? owner_->nameTable_.get() : nullptr;
+    if (linked || !owner_) {
+        for (; first != last; ++first) items_.push_back(std::move(*first), arena);
+        return;
+    }
+    TXmlNameTable* const table = owner_->nameTable_.get();
     for (; first != last; ++first) {
         TXmlNode* raw = first->get();
         items_.push_back(std::move(*first), arena);
