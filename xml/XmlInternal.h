@@ -163,11 +163,16 @@ public:
         }
         ++pageShares_;
     }
-    void Table(TXmlNameTable* table) noexcept;  // one reference, owned by the caller until now
+    // One reference, owned by the caller until now.
+    void Table(TXmlNameTable* table) noexcept {
+        if (table == table_) ++tableShares_;
+        else OtherTable(table);
+    }
     void Flush() noexcept;
 
 private:
     void FlushPage() noexcept;
+    void OtherTable(TXmlNameTable* table) noexcept;
     TXmlPage* page_ = nullptr;
     int64_t pageShares_ = 0;
     TXmlNameTable* table_ = nullptr;
@@ -237,7 +242,10 @@ public:
     bool BoolPayload() const noexcept { return u_.b; }
     TaggedValue ToTagged() const;
     // Empties the value, its page's share counted into the tally instead of given back at once.
-    void ReleaseInto(TReleaseTally& tally) noexcept;
+    void ReleaseInto(TReleaseTally& tally) noexcept {
+        if (store_ == kHeapText || store_ == kPagedText || store_ == kOther) ReleaseHeldInto(tally);
+        else Forget();
+    }
 
 private:
     enum : uint8_t { kNone, kInt, kFloat, kBool, kInline, kHeapText, kPagedText, kBorrowedText, kOther };
@@ -245,6 +253,7 @@ private:
         if (store_ == kHeapText || store_ == kPagedText || store_ == kOther) FreeHeld();
     }
     void FreeHeld() noexcept;
+    void ReleaseHeldInto(TReleaseTally& tally) noexcept;
     static TXmlValue TextHeld(std::string_view text, TXmlArena* arena);
     void Forget() noexcept {
         store_ = kNone;

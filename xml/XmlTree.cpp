@@ -91,13 +91,10 @@ void TReleaseTally::FlushPage() noexcept {
     pageShares_ = 0;
 }
 
-void TReleaseTally::Table(TXmlNameTable* table) noexcept {
-    if (table != table_) {
-        if (table_ && TXmlBase::DropReferences(*table_, tableShares_)) table_->DestroySelf();
-        table_ = table;
-        tableShares_ = 0;
-    }
-    ++tableShares_;
+void TReleaseTally::OtherTable(TXmlNameTable* table) noexcept {
+    if (table_ && TXmlBase::DropReferences(*table_, tableShares_)) table_->DestroySelf();
+    table_ = table;
+    tableShares_ = 1;
 }
 
 void TReleaseTally::Flush() noexcept {
@@ -197,9 +194,9 @@ TaggedValue TXmlValue::ToTagged() const {
     }
 }
 
-void TXmlValue::ReleaseInto(TReleaseTally& tally) noexcept {
+void TXmlValue::ReleaseHeldInto(TReleaseTally& tally) noexcept {
     if (store_ == kPagedText) tally.Page(PageOfBlock(u_.text));
-    else Free();
+    else FreeHeld();
     Forget();
 }
 
@@ -285,10 +282,11 @@ void TXmlNode::ReleaseTree(TXmlNode* top) noexcept {
             list->items_.pop_back();
             // The walk is bound by memory latency: start fetching the next sibling now.
             if (list->items_.size() > 0) __builtin_prefetch(list->items_.back().get());
-            list->Orphan(child);
             // The list's reference is mostly the only one: then it goes without an atomic
             // operation (nobody else holds the node to raise its count meanwhile).
-            if (References(*child) == 1 || DropReference(*child)) {
+            const bool last = References(*child) == 1;
+            if (!last) list->Orphan(child);  // it lives on
+            if (last || DropReference(*child)) {
                 child->parent_ = node;
                 node = child;
                 turn(node);
