@@ -119,7 +119,10 @@ int32_t TXmlSource::InternName(TXmlNameTable& table, std::string_view name) {
     const uint32_t key = (static_cast<uint32_t>(n) << 16) ^ (byte(0) << 8) ^ byte(n - 1) ^ (byte(n / 2) << 24);
     const size_t slot = (key * 0x9E3779B1u) >> (32 - kNameCacheBits);
     const int32_t cached = nameCache_[slot];
-    if (cached >= 0 && cached < table.NameCount() && table.NameRef(cached) == name) return cached;
+    if (cached >= 0 && cached < table.NameCount()) {
+        const std::string& known = table.NameRef(cached);
+        if (known.size() == n && SameBytes(known.data(), name.data(), n)) return cached;
+    }
     const int32_t id = table.IdOfName(name);
     nameCache_[slot] = id;
     return id;
@@ -183,7 +186,7 @@ int32_t TXmlSource::ReadHex() {
 char TXmlSource::ReadCharRef() {
     // The five named references, whole in the window with a byte after them, at once.
     const auto named = [this](const char* rest, size_t n, char c) {
-        if (static_cast<size_t>(end_ - pos_) > n + 1 && std::memcmp(pos_ + 1, rest, n) == 0) {
+        if (static_cast<size_t>(end_ - pos_) > n + 1 && SameBytes(reinterpret_cast<const char*>(pos_ + 1), rest, n)) {
             pos_ += n + 1;
             CurChar = *pos_;
             return c;
@@ -237,7 +240,8 @@ void TXmlSource::ExpectCharSlow(char c) {
 
 void TXmlSource::ExpectText(std::string_view text) {
     // At once when the text and the character after it lie in the block (end tags, mostly).
-    if (static_cast<size_t>(end_ - pos_) > text.size() && std::memcmp(pos_, text.data(), text.size()) == 0) {
+    if (static_cast<size_t>(end_ - pos_) > text.size() &&
+        SameBytes(reinterpret_cast<const char*>(pos_), text.data(), text.size())) {
         pos_ += text.size();
         CurChar = *pos_;
         return;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "xml/XmlChars.h"
 #include "xml/XmlInternal.h"
 
 using namespace xml;
@@ -66,4 +67,19 @@ TEST(NameIndex, StoredBucketsAnswerAsTheirScan) {
     const int32_t next = table.NameCount();  // a new colliding name joins the index
     EXPECT_EQ(table.IdOfName(CollidingName(12, 4)), next);
     EXPECT_EQ(table.IdOfName(CollidingName(12, 4)), next);
+}
+
+// The in-line compare the parser uses for names and end tags: every length up to past its word
+// loads, equal and with one byte changed at each place.
+TEST(NameBytes, SameBytesFindsEveryDifference) {
+    const std::string a = "abcdefghijklmnopqrstuvwxyz";
+    for (size_t n = 0; n <= 20; ++n) {
+        std::string b = a;
+        EXPECT_TRUE(xml::SameBytes(a.data(), b.data(), n)) << n;
+        for (size_t i = 0; i < n; ++i) {
+            b = a;
+            b[i] = '#';
+            EXPECT_FALSE(xml::SameBytes(a.data(), b.data(), n)) << n << " at " << i;
+        }
+    }
 }
