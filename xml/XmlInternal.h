@@ -600,6 +600,19 @@ public:
         if (Many()) std::destroy_at(ItemsOf(Head()) + --Head()->size);
         else u_.one.reset();
     }
+    // Appends the references moved out of [first, last), with room made once.
+    void append_moved(Item* first, Item* last, TXmlArena* arena) {
+        const size_t n = static_cast<size_t>(last - first);
+        if (n == 0) return;
+        if (!Many() && !u_.one && n == 1) {
+            u_.one = std::move(*first);
+            return;
+        }
+        const size_t count = size();
+        reserve(std::max<size_t>(count + n, 2), arena);  // two or more: a block
+        std::uninitialized_move(first, last, ItemsOf(Head()) + count);
+        Head()->size = static_cast<uint32_t>(count + n);
+    }
     void insert(size_t position, Item item) {
         push_back(std::move(item));
         std::rotate(begin() + position, end() - 1, end());
@@ -753,6 +766,12 @@ public:
         std::construct_at(ItemsOf(block_) + block_->size, std::move(item));
         ++block_->size;
     }
+    // Appends in room made beforehand by reserve.
+    template <class... Args>
+    void emplace_reserved(Args&&... args) {
+        std::construct_at(ItemsOf(block_) + block_->size, std::forward<Args>(args)...);
+        ++block_->size;
+    }
     void pop_back() { std::destroy_at(ItemsOf(block_) + --block_->size); }
     void erase(size_t position) {
         std::move(begin() + position + 1, end(), begin() + position);
@@ -835,6 +854,17 @@ public:
     // Binary load: every record appended as read, without a lookup.
     void AppendAttrUnchecked(int32_t nameId, TXmlValue value, TXmlArena* arena = nullptr) {
         attrs_.push_back({nameId, std::move(value)}, arena);
+    }
+    // The parser's load of a tag's attributes: count records with room made at once, each
+    // given by name index and text.
+    template <class Each>
+    void AppendAttrTexts(size_t count, TXmlArena* arena, const Each& each) {
+        if (count == 0) return;
+        attrs_.reserve(attrs_.size() + count, arena);
+        for (size_t i = 0; i < count; ++i) {
+            const auto [nameId, text] = each(i);
+            attrs_.emplace_reserved(TXmlAttrData{nameId, TXmlValue::Text(text, arena)});
+        }
     }
 
     // The PreserveWhiteSpace flag of DocumentOf, or the library default.

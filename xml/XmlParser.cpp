@@ -303,9 +303,9 @@ void TXmlSource::ReadAttributes(TXmlNode& node, TXmlNameTable& table, TXmlArena*
     attrs_.clear();
     attrText_.clear();
     const auto moveToNode = [&](TXmlArena* on) {
-        node.ReserveAttrs(static_cast<int32_t>(attrs_.size()), on);
-        for (const TAttrText& a : attrs_)
-            node.AppendAttrUnchecked(a.NameId, TXmlValue::Text(a.Text(attrText_), on), on);
+        node.AppendAttrTexts(attrs_.size(), on, [this](size_t i) {
+            return std::pair<int32_t, std::string_view>(attrs_[i].NameId, attrs_[i].Text(attrText_));
+        });
     };
     try {
         // Two copies, so that a parse that records nothing runs the loop without a trace of it.

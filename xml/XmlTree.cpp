@@ -389,11 +389,11 @@ void TXmlNodeList::AppendNew(XmlRef<TXmlNode> node, TXmlArena* arena) {
 }
 
 void TXmlNodeList::AppendNew(XmlRef<TXmlNode>* first, XmlRef<TXmlNode>* last, TXmlArena* arena, bool linked) {
-    items_.reserve(items_.size() + static_cast<size_t>(last - first), arena);
     if (linked || !owner_) {
-        for (; first != last; ++first) items_.push_back(std::move(*first), arena);
+        items_.append_moved(first, last, arena);
         return;
     }
+    items_.reserve(items_.size() + static_cast<size_t>(last - first), arena);
     TXmlNameTable* const table = owner_->nameTable_.get();
     for (; first != last; ++first) {
         TXmlNode* raw = first->get();
