@@ -150,7 +150,8 @@ TEST(NodeStorage, KeptValuesGiveBackWhatWasStored) {
         TaggedValue::Float32(1.5f), TaggedValue::Float64(-0.1), TaggedValue::DateTime(45000.25),
         TaggedValue::Boolean(true), TaggedValue::Boolean(false), TaggedValue::WideText(u"wide \u0416"),
         TaggedValue::Bytes({0, 1, 255}), TaggedValue(""), TaggedValue("x"), TaggedValue("8 bytes!"),
-        TaggedValue("nine byte"), TaggedValue(std::string("with\0zero", 9)), TaggedValue(std::string(20000, 'w')),
+        TaggedValue("nine byte"), TaggedValue("fourteen bytes"), TaggedValue("fifteen bytes!!"),
+        TaggedValue(std::string("with\0zero", 9)), TaggedValue(std::string(20000, 'w')),
     };
     XmlRef<IXmlDocument> doc = NewXmlDocument();
     TXmlArena& arena = static_cast<TXmlDocument*>(ImplNode(doc.get()))->Arena;
