@@ -186,19 +186,18 @@ private:
 // arrays) in a TaggedValue on the heap. Readers take a view of the text or a TaggedValue copy.
 class TXmlValue {
 public:
-    // Texts up to this length lie in the value itself.
-    static constexpr size_t kInlineText = 14;
-
-    TXmlValue() noexcept { Forget(); }  // empty (kind 0)
+    TXmlValue() noexcept { u_.i = 0; }  // empty (kind 0)
     ~TXmlValue() { Free(); }
-    TXmlValue(TXmlValue&& other) noexcept {
-        TakeBytes(other);  // what it holds moves with its bytes
+    TXmlValue(TXmlValue&& other) noexcept : u_(other.u_), size_(other.size_), kind_(other.kind_), store_(other.store_) {
         other.Forget();
     }
     TXmlValue& operator=(TXmlValue&& other) noexcept {
         if (this != &other) {
             Free();
-            TakeBytes(other);
+            u_ = other.u_;
+            size_ = other.size_;
+            kind_ = other.kind_;
+            store_ = other.store_;
             other.Forget();
         }
         return *this;
@@ -208,10 +207,11 @@ public:
 
     // Each may throw std::bad_alloc; the arena is the document's when a load builds the value.
     static TXmlValue Text(std::string_view text, TXmlArena* arena = nullptr) {
-        if (text.size() > kInlineText) return TextHeld(text, arena);
+        if (text.size() > sizeof u_.chars) return TextHeld(text, arena);
         TXmlValue value;  // short: in the value itself
-        if (!text.empty()) std::memcpy(value.raw_, text.data(), text.size());
-        value.inlineSize_ = static_cast<uint8_t>(text.size());
+        value.kind_ = TaggedValue::vkText;
+        if (!text.empty()) std::memcpy(value.u_.chars, text.data(), text.size());
+        value.size_ = static_cast<uint32_t>(text.size());
         value.store_ = kInline;
         return value;
     }
@@ -219,9 +219,9 @@ public:
     // MakeXmlWithText): they last as long as the node, and the value never leaves it.
     static TXmlValue Borrowed(const char* bytes, uint32_t size) noexcept {
         TXmlValue value;
-        value.SetPointer(const_cast<char*>(bytes));
-        value.SetSize(size);
-        value.SetKind(TaggedValue::vkText);
+        value.u_.text = const_cast<char*>(bytes);
+        value.size_ = size;
+        value.kind_ = TaggedValue::vkText;
         value.store_ = kBorrowedText;
         return value;
     }
@@ -229,26 +229,17 @@ public:
     static TXmlValue Of(TaggedValue&& value, TXmlArena* arena = nullptr);
     TXmlValue Copy(TXmlArena* arena = nullptr) const;
 
-    uint16_t KindCode() const noexcept {
-        if (store_ == kInline) return TaggedValue::vkText;
-        uint16_t kind;
-        std::memcpy(&kind, raw_ + 12, 2);
-        return kind;
-    }
+    uint16_t KindCode() const noexcept { return kind_; }
     bool IsText() const noexcept { return store_ >= kInline && store_ <= kBorrowedText; }
     // The text of a text value ("" for the other kinds); lives as long as the value.
     std::string_view TextView() const noexcept {
-        if (store_ == kInline) return {reinterpret_cast<const char*>(raw_), inlineSize_};
-        if (store_ >= kHeapText && store_ <= kBorrowedText) return {Pointer<char>(), Size()};
+        if (store_ == kInline) return {u_.chars, size_};
+        if (store_ >= kHeapText && store_ <= kBorrowedText) return {u_.text, size_};
         return {};
     }
     // The payload of the kinds kept in place (integers and currency, floats and dates, booleans).
-    int64_t IntPayload() const noexcept {
-        int64_t v;
-        std::memcpy(&v, raw_, 8);
-        return v;
-    }
-    bool BoolPayload() const noexcept { return raw_[0] != 0; }
+    int64_t IntPayload() const noexcept { return u_.i; }
+    bool BoolPayload() const noexcept { return u_.b; }
     TaggedValue ToTagged() const;
     // Empties the value, its page's share counted into the tally instead of given back at once.
     void ReleaseInto(TReleaseTally& tally) noexcept {
@@ -264,43 +255,23 @@ private:
     void FreeHeld() noexcept;
     void ReleaseHeldInto(TReleaseTally& tally) noexcept;
     static TXmlValue TextHeld(std::string_view text, TXmlArena* arena);
-    void TakeBytes(const TXmlValue& other) noexcept {
-        std::memcpy(raw_, other.raw_, sizeof raw_);
-        inlineSize_ = other.inlineSize_;
-        store_ = other.store_;
-    }
     void Forget() noexcept {
-        std::memset(raw_, 0, sizeof raw_);  // kind 0 among them
-        inlineSize_ = 0;
         store_ = kNone;
+        kind_ = TaggedValue::vkEmpty;
+        size_ = 0;
     }
-    template <class T>
-    T* Pointer() const noexcept {
-        T* p;
-        std::memcpy(&p, raw_, sizeof p);
-        return p;
-    }
-    void SetPointer(const void* p) noexcept { std::memcpy(raw_, &p, sizeof p); }
-    uint32_t Size() const noexcept {
-        uint32_t n;
-        std::memcpy(&n, raw_ + 8, 4);
-        return n;
-    }
-    void SetSize(uint32_t n) noexcept { std::memcpy(raw_ + 8, &n, 4); }
-    void SetKind(uint16_t kind) noexcept { std::memcpy(raw_ + 12, &kind, 2); }
-    double FloatPayload() const noexcept {
-        double v;
-        std::memcpy(&v, raw_, 8);
-        return v;
-    }
-
-    // Bytes 0..7: a number, a boolean or a pointer (to the text or the kept TaggedValue); 8..11:
-    // the length of a text held elsewhere; 12..13: the kind. An inline text takes 0..13 itself.
-    alignas(8) unsigned char raw_[14];
-    uint8_t inlineSize_;
-    uint8_t store_;
+    union {
+        int64_t i;
+        double d;
+        bool b;
+        char chars[8];
+        char* text;
+        TaggedValue* other;
+    } u_;
+    uint32_t size_ = 0;
+    uint16_t kind_ = TaggedValue::vkEmpty;
+    uint8_t store_ = kNone;
 };
-static_assert(sizeof(TXmlValue) == 16);
 
 // The forms of a kept value that the library's readers use (see the TaggedValue ones).
 std::string ValueAsText(const TXmlValue& value);
@@ -390,7 +361,7 @@ private:
 // the value itself, the value keeps its own.
 template <class T>
 XmlRef<T> MakeXmlWithText(TXmlArena* arena, XmlRef<TXmlNameTable> table, std::string_view text) {
-    if (!arena || text.size() <= TXmlValue::kInlineText || text.size() > (size_t{1} << 14))
+    if (!arena || text.size() <= 8 || text.size() > (size_t{1} << 14))
         return MakeXmlIn<T>(arena, std::move(table), TXmlValue::Text(text, arena));
     static_assert(alignof(T) <= 8);
     uint32_t offset = 0;

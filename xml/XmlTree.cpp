@@ -123,16 +123,15 @@ void FreeBlock(void* block, bool paged) noexcept {
 
 TXmlValue TXmlValue::TextHeld(std::string_view text, TXmlArena* arena) {
     TXmlValue value;
-    value.SetKind(TaggedValue::vkText);
+    value.kind_ = TaggedValue::vkText;
     if (text.size() > UINT32_MAX) {  // beyond the length field: kept whole
-        value.SetPointer(new TaggedValue(std::string(text)));
+        value.u_.other = new TaggedValue(std::string(text));
         value.store_ = kOther;
         return value;
     }
-    char* bytes = static_cast<char*>(AllocateBlock(text.size(), arena));
-    std::memcpy(bytes, text.data(), text.size());
-    value.SetPointer(bytes);
-    value.SetSize(static_cast<uint32_t>(text.size()));
+    value.u_.text = static_cast<char*>(AllocateBlock(text.size(), arena));
+    std::memcpy(value.u_.text, text.data(), text.size());
+    value.size_ = static_cast<uint32_t>(text.size());
     value.store_ = arena ? kPagedText : kHeapText;
     return value;
 }
@@ -147,62 +146,65 @@ TXmlValue TXmlValue::Of(TaggedValue&& value, TXmlArena* arena) {
     TXmlValue kept;
     const TaggedValue::Payload& payload = value.payload_;
     if (const auto* i = std::get_if<int64_t>(&payload)) {
-        std::memcpy(kept.raw_, i, 8);
+        kept.u_.i = *i;
         kept.store_ = kInt;
     } else if (const auto* d = std::get_if<double>(&payload)) {
-        std::memcpy(kept.raw_, d, 8);
+        kept.u_.d = *d;
         kept.store_ = kFloat;
     } else if (const auto* b = std::get_if<bool>(&payload)) {
-        kept.raw_[0] = *b ? 1 : 0;
+        kept.u_.i = 0;
+        kept.u_.b = *b;
         kept.store_ = kBool;
     } else if (std::holds_alternative<std::monostate>(payload)) {
         kept.store_ = kNone;
     } else if (const auto* text = std::get_if<std::string>(&payload); text && value.kind_ == TaggedValue::vkText) {
         return Text(*text, arena);
     } else {
-        const uint16_t kind = value.kind_;
-        kept.SetPointer(new TaggedValue(std::move(value)));
+        kept.u_.other = new TaggedValue(std::move(value));
         kept.store_ = kOther;
-        kept.SetKind(kind);
+        kept.kind_ = kept.u_.other->kind_;
         return kept;
     }
-    kept.SetKind(value.kind_);
+    kept.kind_ = value.kind_;
     return kept;
 }
 
 TXmlValue TXmlValue::Copy(TXmlArena* arena) const {
     if (store_ >= kHeapText && store_ <= kBorrowedText) return Text(TextView(), arena);
-    if (store_ == kOther) return Of(*Pointer<TaggedValue>(), arena);
+    if (store_ == kOther) return Of(*u_.other, arena);
     TXmlValue copy;
-    copy.TakeBytes(*this);  // a number or an inline text: the bytes are the value
+    copy.u_ = u_;
+    copy.size_ = size_;
+    copy.kind_ = kind_;
+    copy.store_ = store_;
     return copy;
 }
 
 TaggedValue TXmlValue::ToTagged() const {
     switch (store_) {
-    case kInt: return TaggedValue(KindCode(), IntPayload());
-    case kFloat: return TaggedValue(KindCode(), FloatPayload());
-    case kBool: return TaggedValue(KindCode(), BoolPayload());
+    case kInt: return TaggedValue(kind_, u_.i);
+    case kFloat: return TaggedValue(kind_, u_.d);
+    case kBool: return TaggedValue(kind_, u_.b);
     case kInline:
     case kHeapText:
     case kPagedText:
     case kBorrowedText: return TaggedValue(std::string(TextView()));
-    case kOther: return *Pointer<TaggedValue>();
-    default: return TaggedValue(KindCode(), std::monostate{});
+    case kOther: return *u_.other;
+    default: return TaggedValue(kind_, std::monostate{});
     }
 }
 
 void TXmlValue::ReleaseHeldInto(TReleaseTally& tally) noexcept {
-    if (store_ == kPagedText) tally.Page(PageOfBlock(Pointer<char>()));
+    if (store_ == kPagedText) tally.Page(PageOfBlock(u_.text));
     else FreeHeld();
     Forget();
 }
 
 void TXmlValue::FreeHeld() noexcept {
     switch (store_) {
-    case kHeapText: FreeBlock(Pointer<char>(), false); break;
-    case kPagedText: FreeBlock(Pointer<char>(), true); break;
-    case kOther: delete Pointer<TaggedValue>(); break;
+    case kHeapText: FreeBlock(u_.text, false); break;
+    case kPagedText: FreeBlock(u_.text, true); break;
+    case kOther: delete u_.other; break;
     default: break;
     }
 }
